@@ -1,0 +1,52 @@
+// Turns the bytes a terminal sends into key events: legacy characters, escape sequences to be
+// skipped, and the key reports of the kitty keyboard protocol. A pure function of the bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class InputKind {
+    keyTap,         // a legacy character: the key went down and up again; value = vk
+    keyDown,        // protocol press; value = vk
+    keyRepeat,      // protocol repeat, the key is still down; value = vk
+    keyUp,          // protocol release; value = vk
+    interrupt,      // Ctrl+C (protocol report, or a raw byte 3); value = 0
+    suspend,        // Ctrl+Z (protocol report, or a raw byte 26); value = 0
+    protocolReply,  // "\e[?<flags>u": the terminal speaks the kitty protocol; value = flags
+    deviceReply,    // "\e[?...c": the primary device attributes reply; value = 0
+};
+
+struct InputEvent {
+    InputKind kind;
+    std::int32_t value;
+    bool operator==(const InputEvent&) const = default;
+};
+
+// Only the game's keys produce key events: vk 13 (ENTER), 48 to 57 (main-row digits), 81 (Q).
+class InputDecoder {
+public:
+    // Decodes the next bytes of the stream. A sequence split across calls is completed by the
+    // later call; nothing of an escape sequence is ever read as a key.
+    std::vector<InputEvent> feed(std::string_view bytes);
+
+    // Is an incomplete sequence (or a lone ESC) waiting for more bytes?
+    bool hasPending() const;
+
+    // Gives up on an incomplete sequence that has waited too long: a lone ESC was the Escape
+    // key, anything else is dropped. Bytes fed later start afresh.
+    void dropPending();
+
+private:
+    enum class State { ground, escape, csi, ss3, string, stringEscape, mouse };
+    State state = State::ground;
+    std::string sequence;      // bytes of the escape sequence being read, after the introducer
+    int mouseBytesLeft = 0;    // raw bytes still to skip of an X10 mouse report
+    bool inPaste = false;      // between "\e[200~" and "\e[201~": pasted text is not typed keys
+    bool afterCarriageReturn = false;  // a LF right after a CR is the same ENTER
+
+    void ground(unsigned char byte, std::vector<InputEvent>& out);
+    void finishCsi(unsigned char final, std::vector<InputEvent>& out);
+    void emit(std::vector<InputEvent>& out, InputKind kind, std::int32_t value);
+};

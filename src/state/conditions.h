@@ -1,0 +1,19 @@
+// The recruit's four conditions, their names, the day count, the clamped update and the reset.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// ConditionIndex values: positions in conditions and conditionNames.
+enum ConditionIndex : std::int32_t { health = 0, sanity = 1, reputation = 2, punchability = 3 };
+
+extern const std::array<std::string, 4> conditionNames;
+extern std::array<std::int32_t, 4> conditions;  // every value stays within 0..100
+extern std::int32_t daysSurvived;               // Events survived in the current run
+
+// Moves one condition by delta: a negative delta floors the result at 0, any other caps it at 100.
+void applyEffect(std::int32_t index, std::int32_t delta);
+
+// Puts the conditions back to their starting values and the day count to 0.
+void resetRecruit();
