@@ -3,6 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+// Thrown out of the platform layer when the game ends other than by Q on the end screen:
+// Ctrl+C reported as a key (status 130), Q while the terminal is too small (0), the terminal
+// gone (1). main gives the terminal back, says the reason if there is one, and exits with status.
+struct EarlyEnd {
+    int status;
+    std::string reason;
+};
 
 // Makes the terminal ready for the game. Throws std::runtime_error with a one-line reason when
 // the game cannot run here (for example when standard input or output is not a terminal).

@@ -1,0 +1,18 @@
+// The conditions panel: title, a text line and a gauge bar per condition, at columns 81 to 102.
+#include "console/conditions_panel.h"
+
+#include <string>
+
+#include "console/drawing.h"
+#include "state/conditions.h"
+
+void drawConditions() {
+    // The title is centred over the panel's 22 columns; everything else starts at column 81.
+    printCentered("Conditions", {80, 0});
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+        const auto row = static_cast<std::int32_t>(2 * i);
+        // The two trailing blanks cover the digits of a longer earlier value.
+        printAt(conditionNames.at(i) + ": " + std::to_string(conditions.at(i)) + "  ", {80, row + 1});
+        printAt(makeBar(conditions.at(i)), {80, row + 2});
+    }
+}

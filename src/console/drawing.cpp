@@ -1,0 +1,102 @@
+// Screen output: escape sequences, positioned and centred text, gauge bars, the screen record.
+#include "console/drawing.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+// Everything written since the last clear: what a redraw writes again.
+std::string screenRecord;
+
+// The column at which a centred line of n characters starts, for a field of 22 columns.
+std::int32_t centredColumn(ScreenPos pos, std::size_t n) {
+    const std::int32_t leftover = 22 - static_cast<std::int32_t>(n);
+    // floor division: a line longer than the field starts left of it
+    const std::int32_t half = leftover >= 0 ? leftover / 2 : -((-leftover + 1) / 2);
+    return pos.x + 1 + half;
+}
+}  // namespace
+
+void printFormatted(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    char small[64];
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (length >= 0) {
+        const auto size = static_cast<std::size_t>(length);
+        if (size < sizeof small) {
+            screenRecord.append(small, size);
+        } else {
+            std::string text(size + 1, '\0');
+            std::va_list third;
+            va_copy(third, again);
+            std::vsnprintf(text.data(), text.size(), format, third);
+            va_end(third);
+            screenRecord.append(text, 0, size);
+        }
+    }
+    std::vprintf(format, again);
+    va_end(again);
+}
+
+void insertText(const std::string& text) {
+    screenRecord += text;
+    std::cout << text;
+}
+
+void flushScreen() {
+    std::cout.flush();
+    std::fflush(stdout);
+}
+
+const std::string& drawnSinceClear() { return screenRecord; }
+
+void clearScreen() {
+    screenRecord.clear();
+    printFormatted("\x1b[2J");
+}
+
+void moveCursor(std::int32_t row, std::int32_t column) { printFormatted("\x1b[%d;%dH", row, column); }
+
+void printAt(std::string text, ScreenPos pos) {
+    moveCursor(pos.y + 1, pos.x + 1);
+    std::int32_t row = pos.y;
+    for (const char ch : text) {
+        if (ch == '\n') {
+            ++row;
+            moveCursor(row + 1, pos.x + 1);
+        } else {
+            printFormatted("%c", ch);
+        }
+    }
+}
+
+void printCentered(std::string text, ScreenPos pos) {
+    std::string line;
+    std::int32_t written = 0;
+    for (const char ch : text) {
+        if (ch == '\n') {
+            moveCursor(pos.y + 1 + written, centredColumn(pos, line.size()));
+            insertText(line);
+            ++written;
+            line.clear();
+        } else {
+            line += ch;
+        }
+    }
+    moveCursor(pos.y + 1 + written, centredColumn(pos, line.size()));
+    insertText(line);
+}
+
+std::string makeBar(std::int32_t value) {
+    const std::int32_t filled = value / 5;
+    std::string bar = "[";
+    if (filled > 0) bar.append(static_cast<std::size_t>(filled), '=');
+    if (20 - filled > 0) bar.append(static_cast<std::size_t>(20 - filled), ' ');
+    bar += ']';
+    return bar;
+}

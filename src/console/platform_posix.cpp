@@ -1,0 +1,372 @@
+// The terminal platform layer on POSIX: terminal modes, key state from the bytes the terminal
+// sends (with true key release where the terminal speaks the kitty keyboard protocol), the
+// blocking wait, suspend and resize, and giving the terminal back on every way out.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <bitset>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "console/drawing.h"
+#include "console/input_decoder.h"
+#include "console/key_queue.h"
+#include "console/platform.h"
+
+namespace {
+constexpr int inputFd = STDIN_FILENO;
+constexpr int outputFd = STDOUT_FILENO;
+constexpr int minColumns = 102;
+constexpr int minRows = 15;
+
+// Kept static and plain so the signal handlers can give the terminal back with safe calls only.
+termios savedModes;
+termios gameModes;
+volatile std::sig_atomic_t terminalOpen = 0;
+volatile std::sig_atomic_t protocolPushed = 0;  // kitty keyboard flags pushed, to be popped
+volatile std::sig_atomic_t resumed = 0;         // back from a suspend: re-enter game mode
+volatile std::sig_atomic_t resized = 0;
+int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the wait
+
+constexpr char pushFlags[] = "\x1b[>15u";  // disambiguate, event types, alternate keys, all keys
+constexpr char popFlags[] = "\x1b[<u";
+constexpr char keypadApplication[] = "\x1b=";  // keypad digits then differ from the main row
+constexpr char keypadNumeric[] = "\x1b>";
+
+InputDecoder decoder;
+KeyQueue keys;
+std::bitset<256> polledThisCycle;
+
+void install(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a signal interrupts the wait
+    sigaction(signal, &action, nullptr);
+}
+
+void writeAll(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::write(outputFd, bytes, length);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+template <std::size_t N>
+void writeLiteral(const char (&bytes)[N]) {
+    writeAll(bytes, N - 1);
+}
+
+void wake() {
+    const int savedErrno = errno;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+// The keyboard back to its legacy form and the modes back as they were; only calls that are
+// safe in a signal handler. TCSAFLUSH drops typed-ahead keys so they never reach the shell.
+void giveBack() {
+    if (!terminalOpen) return;
+    if (protocolPushed) writeLiteral(popFlags);
+    writeLiteral(keypadNumeric);
+    ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
+}
+
+void enterGameMode() {
+    ::tcsetattr(inputFd, TCSANOW, &gameModes);
+    writeLiteral(keypadApplication);
+    if (protocolPushed) writeLiteral(pushFlags);
+}
+
+void onEndingSignal(int signal) {
+    giveBack();
+    terminalOpen = 0;
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);  // delivered once this handler returns, with the signal's own status
+}
+
+void onSuspendSignal(int) {
+    const int savedErrno = errno;
+    giveBack();
+    std::signal(SIGTSTP, SIG_DFL);
+    sigset_t suspend;
+    sigemptyset(&suspend);
+    sigaddset(&suspend, SIGTSTP);
+    std::raise(SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &suspend, nullptr);  // the stop happens here; we go on after SIGCONT
+    install(SIGTSTP, onSuspendSignal);
+    resumed = 1;
+    wake();
+    errno = savedErrno;
+}
+
+void onContinueSignal(int) {
+    resumed = 1;  // also after an uncatchable SIGSTOP
+    wake();
+}
+
+void onResizeSignal(int) {
+    resized = 1;
+    wake();
+}
+
+void onTerminate() {
+    giveBack();
+    terminalOpen = 0;
+    std::abort();
+}
+
+bool terminalTooSmall(int& columns, int& rows) {
+    winsize size{};
+    if (::ioctl(outputFd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        return false;  // size unknown: let the game try
+    }
+    columns = size.ws_col;
+    rows = size.ws_row;
+    return columns < minColumns || rows < minRows;
+}
+
+void redraw() {
+    std::fflush(stdout);
+    const std::string& screen = drawnSinceClear();
+    writeAll(screen.data(), screen.size());
+}
+
+// Reads what the terminal has sent (select said it is there) and decodes it. The terminal going
+// away ends the game rather than being read again and again.
+std::vector<InputEvent> readInput() {
+    char bytes[512];
+    ssize_t count;
+    do {
+        count = ::read(inputFd, bytes, sizeof bytes);
+    } while (count < 0 && errno == EINTR);
+    if (count <= 0) throw EarlyEnd{1, "the terminal has gone away"};
+    return decoder.feed({bytes, static_cast<std::size_t>(count)});
+}
+
+void suspendNow() { std::raise(SIGTSTP); }
+
+void takeKeyEvents(const std::vector<InputEvent>& events) {
+    const KeyClock::time_point now = KeyClock::now();
+    for (const InputEvent& event : events) {
+        switch (event.kind) {
+        case InputKind::keyTap: keys.tap(event.value, now); break;
+        case InputKind::keyDown:
+        case InputKind::keyRepeat: keys.press(event.value, now); break;
+        case InputKind::keyUp: keys.release(event.value, now); break;
+        case InputKind::interrupt: throw EarlyEnd{130, ""};
+        case InputKind::suspend: suspendNow(); break;
+        case InputKind::protocolReply:
+        case InputKind::deviceReply: break;
+        }
+    }
+}
+
+void drainWakePipe() {
+    char bytes[64];
+    while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+// Blocks until the terminal sends something or a signal wakes us. Returns true when input is
+// there to read. With an incomplete escape sequence held, waits only so long for its rest.
+bool blockForInput() {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(inputFd, &readable);
+    FD_SET(wakePipe[0], &readable);
+    timeval limit{0, 100000};
+    const int highest = inputFd > wakePipe[0] ? inputFd : wakePipe[0];
+    const int ready = ::select(highest + 1, &readable, nullptr, nullptr, decoder.hasPending() ? &limit : nullptr);
+    if (ready < 0) return false;  // a signal: the caller looks at the flags
+    if (ready == 0) {
+        decoder.dropPending();  // the rest of the sequence did not come: a lone ESC was Escape
+        return false;
+    }
+    if (FD_ISSET(wakePipe[0], &readable)) drainWakePipe();
+    return FD_ISSET(inputFd, &readable) != 0;
+}
+
+void showSizeNotice(int columns, int rows) {
+    const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " +
+                               std::to_string(minColumns) + " columns and " + std::to_string(minRows) +
+                               " rows; this one has " + std::to_string(columns) + " columns and " +
+                               std::to_string(rows) + " rows.\nMake the window larger, or press Q to quit.";
+    writeAll(notice.data(), notice.size());
+}
+
+// While the terminal is too small the fixed layout would be garbled: show the size needed and
+// wait for a resize. Q quits; every other key is dropped. Returns whether it waited.
+bool waitUntilLargeEnough() {
+    int columns = 0;
+    int rows = 0;
+    if (!terminalTooSmall(columns, rows)) return false;
+    showSizeNotice(columns, rows);
+    for (;;) {
+        if (resized) {
+            resized = 0;
+            if (!terminalTooSmall(columns, rows)) break;
+            showSizeNotice(columns, rows);
+        }
+        if (resumed) {
+            resumed = 0;
+            enterGameMode();
+            showSizeNotice(columns, rows);
+        }
+        if (!blockForInput()) continue;
+        for (const InputEvent& event : readInput()) {
+            if ((event.kind == InputKind::keyTap || event.kind == InputKind::keyDown) && event.value == 81) {
+                writeLiteral("\x1b[2J");
+                throw EarlyEnd{0, ""};
+            }
+            if (event.kind == InputKind::interrupt) throw EarlyEnd{130, ""};
+            if (event.kind == InputKind::suspend) suspendNow();
+        }
+    }
+    keys.releaseAll();  // keys pressed while the notice was up do not reach the game
+    return true;
+}
+
+// Back from a suspend: the game's terminal mode again, the key state unknown, the screen as it
+// was. After a resize: the same screen, or the size notice while the terminal is too small.
+void handleSignalFlags() {
+    bool draw = false;
+    if (resumed) {
+        resumed = 0;
+        enterGameMode();
+        keys.releaseAll();
+        draw = true;
+    }
+    if (resized) {
+        resized = 0;
+        draw = true;
+    }
+    if (!draw) return;
+    waitUntilLargeEnough();
+    redraw();
+}
+}  // namespace
+
+void openTerminal() {
+    if (!::isatty(inputFd) || !::isatty(outputFd)) {
+        throw std::runtime_error("standard input and output must be a terminal");
+    }
+    if (::tcgetattr(inputFd, &savedModes) != 0) throw std::runtime_error("cannot read the terminal's modes");
+    if (::pipe(wakePipe) != 0) throw std::runtime_error("cannot create a pipe");
+    for (const int fd : wakePipe) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+
+    // No echo, no line editing, no flow control, CR kept as CR; output processing stays, so
+    // "\n" still starts the next line at column 1. ISIG stays: Ctrl+C and Ctrl+Z keep working
+    // in terminals that send only characters.
+    gameModes = savedModes;
+    gameModes.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | IEXTEN));
+    gameModes.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL | INLCR | IGNCR));
+    gameModes.c_cc[VMIN] = 1;
+    gameModes.c_cc[VTIME] = 0;
+
+    install(SIGINT, onEndingSignal);
+    install(SIGTERM, onEndingSignal);
+    install(SIGHUP, onEndingSignal);
+    install(SIGQUIT, onEndingSignal);
+    install(SIGTSTP, onSuspendSignal);
+    install(SIGCONT, onContinueSignal);
+    install(SIGWINCH, onResizeSignal);
+    std::set_terminate(onTerminate);
+
+    terminalOpen = 1;
+    ::tcsetattr(inputFd, TCSANOW, &gameModes);
+    writeLiteral(keypadApplication);
+
+    // Does the terminal report key releases? Ask for its keyboard flags, then for its device
+    // attributes, which every terminal answers: a flags reply first means yes. Keys typed
+    // meanwhile are kept.
+    writeLiteral("\x1b[?u\x1b[c");
+    const KeyClock::time_point deadline = KeyClock::now() + std::chrono::milliseconds(500);
+    bool answered = false;
+    bool speaksProtocol = false;
+    while (!answered) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - KeyClock::now());
+        if (left.count() <= 0) break;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(inputFd, &readable);
+        timeval limit{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
+        const int ready = ::select(inputFd + 1, &readable, nullptr, nullptr, &limit);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        std::vector<InputEvent> events = readInput();
+        for (const InputEvent& event : events) {
+            if (event.kind == InputKind::protocolReply && !answered) speaksProtocol = true;
+            if (event.kind == InputKind::deviceReply) answered = true;
+        }
+        takeKeyEvents(events);
+    }
+    if (speaksProtocol) {
+        protocolPushed = 1;
+        writeLiteral(pushFlags);
+    }
+    waitUntilLargeEnough();
+}
+
+void closeTerminal() {
+    if (!terminalOpen) return;
+    std::fflush(stdout);
+    if (protocolPushed) writeLiteral(popFlags);
+    writeLiteral(keypadNumeric);
+    protocolPushed = 0;
+    // Let key releases already on their way arrive, so that the flush below drops them too.
+    ::tcdrain(outputFd);
+    const KeyClock::time_point until = KeyClock::now() + std::chrono::milliseconds(50);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - KeyClock::now());
+        if (left.count() <= 0) break;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(inputFd, &readable);
+        timeval limit{0, static_cast<suseconds_t>(left.count())};
+        if (::select(inputFd + 1, &readable, nullptr, nullptr, &limit) <= 0) break;
+        char bytes[256];
+        if (::read(inputFd, bytes, sizeof bytes) <= 0) break;
+    }
+    ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
+    terminalOpen = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT, SIGWINCH}) {
+        std::signal(signal, SIG_DFL);
+    }
+}
+
+bool isKeyDown(std::int32_t vk) {
+    polledThisCycle.set(static_cast<std::size_t>(vk));
+    return keys.poll(vk, KeyClock::now());
+}
+
+void waitForKeyboard() {
+    // A key polled in this cycle has more changes waiting: the next cycle takes them at once.
+    bool pending = false;
+    for (std::size_t vk = 0; vk < polledThisCycle.size(); ++vk) {
+        if (polledThisCycle.test(vk) && keys.hasPending(static_cast<std::int32_t>(vk))) pending = true;
+    }
+    polledThisCycle.reset();
+    if (pending) return;
+    for (;;) {
+        handleSignalFlags();
+        if (blockForInput()) {
+            takeKeyEvents(readInput());
+            return;
+        }
+    }
+}

@@ -1,0 +1,65 @@
+// One Event turn: draw, choose by digit key, resolve, wait for ENTER, wipe and redraw the panel.
+#include "game/event_turn.h"
+
+#include <iostream>
+#include <string>
+
+#include "console/conditions_panel.h"
+#include "console/drawing.h"
+#include "console/key_latch.h"
+#include "console/platform.h"
+#include "state/conditions.h"
+
+namespace {
+// The Option whose digit key is down, polling the digits upwards once per cycle; the lowest
+// digit down wins, and a digit still held from an earlier turn counts too.
+std::size_t chooseOption(std::size_t optionCount) {
+    flushScreen();
+    for (;;) {
+        for (std::size_t i = 0; i < optionCount; ++i) {
+            if (keyPressed(vkDigit0 + static_cast<std::int32_t>(i)) != keyUp) return i;
+        }
+        waitForKeyboard();
+    }
+}
+
+void writeBlanks(int count) {
+    for (int i = 0; i < count; ++i) printFormatted("%c", ' ');
+}
+}  // namespace
+
+std::int32_t runEvent(const Event& event) {
+    const auto optionCount = static_cast<std::int32_t>(event.options.size());
+
+    printAt(event.prompt, {0, 1});
+    for (std::int32_t i = 0; i < optionCount; ++i) {
+        printAt(std::to_string(i) + ")" + event.options.at(static_cast<std::size_t>(i)).label, {0, i + 3});
+    }
+
+    const std::size_t chosen = chooseOption(event.options.size());
+    const Option& option = event.options.at(chosen);
+    printAt(option.outcome, {0, optionCount + 4});
+
+    // Every pair is applied before the effects line lists the authored deltas.
+    const std::vector<std::int32_t>& effects = option.effects;
+    for (std::size_t i = 0; i + 1 < effects.size(); i += 2) applyEffect(effects.at(i), effects.at(i + 1));
+    moveCursor(10, 81);
+    for (std::size_t i = 0; i + 1 < effects.size(); i += 2) {
+        const std::int32_t delta = effects.at(i + 1);
+        insertText(conditionNames.at(static_cast<std::size_t>(effects.at(i))) + " " + (delta > 0 ? "+" : "") +
+                   std::to_string(delta) + " ");
+    }
+
+    moveCursor(static_cast<std::int32_t>(chosen) + 4, 1);
+    waitForKey(vkEnter);
+
+    for (std::int32_t row = 1; row <= 15; ++row) {
+        moveCursor(row, 1);
+        writeBlanks(80);
+    }
+    drawConditions();
+    moveCursor(10, 81);
+    writeBlanks(90);
+    moveCursor(optionCount + 7, 1);
+    return 0;
+}
