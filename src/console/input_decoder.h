@@ -39,14 +39,20 @@ public:
     void dropPending();
 
 private:
-    enum class State { ground, escape, csi, ss3, string, stringEscape, mouse };
+    // csiSkip: a CSI grown past the length limit, skipped unbuffered up to its final byte.
+    enum class State { ground, escape, csi, csiSkip, ss3, string, stringEscape, mouse };
     State state = State::ground;
     std::string sequence;      // bytes of the escape sequence being read, after the introducer
     int mouseBytesLeft = 0;    // raw bytes still to skip of an X10 mouse report
+    bool stringEndsAtBell = false;     // an OSC may end at BEL as well as at ESC '\'
     bool inPaste = false;      // between "\e[200~" and "\e[201~": pasted text is not typed keys
     bool afterCarriageReturn = false;  // a LF right after a CR is the same ENTER
 
+    void step(unsigned char byte, std::vector<InputEvent>& out);
     void ground(unsigned char byte, std::vector<InputEvent>& out);
+    void escape(unsigned char byte, std::vector<InputEvent>& out);
+    void csi(unsigned char byte, std::vector<InputEvent>& out);
     void finishCsi(unsigned char final, std::vector<InputEvent>& out);
+    void finishKittyKey(std::string_view parameters, std::vector<InputEvent>& out);
     void emit(std::vector<InputEvent>& out, InputKind kind, std::int32_t value);
 };
