@@ -31,7 +31,8 @@ constexpr int minRows = 15;
 termios savedModes;
 termios gameModes;
 volatile std::sig_atomic_t terminalOpen = 0;
-volatile std::sig_atomic_t protocolPushed = 0;  // kitty keyboard flags pushed, to be popped
+volatile std::sig_atomic_t speaksProtocol = 0;  // the terminal reports key presses and releases
+volatile std::sig_atomic_t flagsPushed = 0;     // our keyboard flags are in force, to be popped
 volatile std::sig_atomic_t resumed = 0;         // back from a suspend: re-enter game mode
 volatile std::sig_atomic_t resized = 0;
 int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the wait
@@ -81,15 +82,21 @@ void wake() {
 // safe in a signal handler. TCSAFLUSH drops typed-ahead keys so they never reach the shell.
 void giveBack() {
     if (!terminalOpen) return;
-    if (protocolPushed) writeLiteral(popFlags);
+    if (flagsPushed) writeLiteral(popFlags);
+    flagsPushed = 0;
     writeLiteral(keypadNumeric);
     ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
 }
 
+// Idempotent: a SIGCONT without our suspend before it (after SIGSTOP, or sent alone) finds
+// the flags still pushed and must not push them twice.
 void enterGameMode() {
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
     writeLiteral(keypadApplication);
-    if (protocolPushed) writeLiteral(pushFlags);
+    if (speaksProtocol && !flagsPushed) {
+        writeLiteral(pushFlags);
+        flagsPushed = 1;
+    }
 }
 
 void onEndingSignal(int signal) {
@@ -297,7 +304,7 @@ void openTerminal() {
     writeLiteral("\x1b[?u\x1b[c");
     const KeyClock::time_point deadline = KeyClock::now() + std::chrono::milliseconds(500);
     bool answered = false;
-    bool speaksProtocol = false;
+    bool flagsReply = false;
     while (!answered) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - KeyClock::now());
         if (left.count() <= 0) break;
@@ -310,14 +317,15 @@ void openTerminal() {
         if (ready <= 0) break;
         std::vector<InputEvent> events = readInput();
         for (const InputEvent& event : events) {
-            if (event.kind == InputKind::protocolReply && !answered) speaksProtocol = true;
+            if (event.kind == InputKind::protocolReply && !answered) flagsReply = true;
             if (event.kind == InputKind::deviceReply) answered = true;
         }
         takeKeyEvents(events);
     }
-    if (speaksProtocol) {
-        protocolPushed = 1;
+    if (flagsReply) {
+        speaksProtocol = 1;
         writeLiteral(pushFlags);
+        flagsPushed = 1;
     }
     waitUntilLargeEnough();
 }
@@ -325,9 +333,9 @@ void openTerminal() {
 void closeTerminal() {
     if (!terminalOpen) return;
     std::fflush(stdout);
-    if (protocolPushed) writeLiteral(popFlags);
+    if (flagsPushed) writeLiteral(popFlags);
+    flagsPushed = 0;
     writeLiteral(keypadNumeric);
-    protocolPushed = 0;
     // Let key releases already on their way arrive, so that the flush below drops them too.
     ::tcdrain(outputFd);
     const KeyClock::time_point until = KeyClock::now() + std::chrono::milliseconds(50);
