@@ -208,6 +208,21 @@ bool blockForInput() {
     return FD_ISSET(inputFd, &readable) != 0;
 }
 
+// Waits until the terminal sends something or the deadline passes; true if input is there.
+bool inputBefore(KeyClock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - KeyClock::now());
+        if (left.count() <= 0) return false;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(inputFd, &readable);
+        timeval limit{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
+        const int ready = ::select(inputFd + 1, &readable, nullptr, nullptr, &limit);
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
 void showSizeNotice(int columns, int rows) {
     const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " +
                                std::to_string(minColumns) + " columns and " + std::to_string(minRows) +
@@ -305,16 +320,7 @@ void openTerminal() {
     const KeyClock::time_point deadline = KeyClock::now() + std::chrono::milliseconds(500);
     bool answered = false;
     bool flagsReply = false;
-    while (!answered) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - KeyClock::now());
-        if (left.count() <= 0) break;
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(inputFd, &readable);
-        timeval limit{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
-        const int ready = ::select(inputFd + 1, &readable, nullptr, nullptr, &limit);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
+    while (!answered && inputBefore(deadline)) {
         std::vector<InputEvent> events = readInput();
         for (const InputEvent& event : events) {
             if (event.kind == InputKind::protocolReply && !answered) flagsReply = true;
@@ -339,16 +345,8 @@ void closeTerminal() {
     // Let key releases already on their way arrive, so that the flush below drops them too.
     ::tcdrain(outputFd);
     const KeyClock::time_point until = KeyClock::now() + std::chrono::milliseconds(50);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - KeyClock::now());
-        if (left.count() <= 0) break;
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(inputFd, &readable);
-        timeval limit{0, static_cast<suseconds_t>(left.count())};
-        if (::select(inputFd + 1, &readable, nullptr, nullptr, &limit) <= 0) break;
-        char bytes[256];
-        if (::read(inputFd, bytes, sizeof bytes) <= 0) break;
+    char bytes[256];
+    while (inputBefore(until) && ::read(inputFd, bytes, sizeof bytes) > 0) {
     }
     ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
     terminalOpen = 0;
