@@ -57,6 +57,22 @@ TEST(KeyQueue, ChangesNobodyPolledInTimeLapseToTheLatestState) {
     EXPECT_EQ(pollTimes(keys, 50, 2, t0 + milliseconds(460)), (std::vector<bool>{true, false}));
 }
 
+TEST(KeyQueue, AStaleReleaseIsStillSeenBeforeAFreshPress) {
+    KeyQueue keys;
+    keys.tap(13, t0);
+    EXPECT_TRUE(keys.poll(13, t0));  // the press is taken; its release waits, unpolled
+    keys.tap(13, t0 + milliseconds(400));
+    // the latch must see ENTER up once, or the fresh press would read as the old one held
+    EXPECT_EQ(pollTimes(keys, 13, 3, t0 + milliseconds(401)), (std::vector<bool>{false, true, false}));
+
+    // a stale tap on a key seen down collapses to one release, not to a replayed press
+    keys.press(49, t0);
+    EXPECT_TRUE(keys.poll(49, t0));
+    keys.release(49, t0);
+    keys.tap(49, t0);
+    EXPECT_EQ(pollTimes(keys, 49, 2, t0 + milliseconds(300)), (std::vector<bool>{false, false}));
+}
+
 TEST(KeyQueue, RepeatsAndDoubleReleasesChangeNothing) {
     KeyQueue keys;
     keys.press(81, t0);

@@ -6,8 +6,7 @@ void KeyQueue::add(std::int32_t vk, bool down, KeyClock::time_point at) {
     if (key.latest() == down) return;  // no change: a repeated press, or a release of a key up
     key.changes.push_back({down, at});
     if (key.changes.size() > maxChanges) {
-        // drop a whole down-up pair so the order of states stays alternating
-        key.shown = key.changes[1].down;
+        // drop the oldest whole pair, so the states still alternate
         key.changes.erase(key.changes.begin(), key.changes.begin() + 2);
     }
 }
@@ -23,12 +22,17 @@ void KeyQueue::tap(std::int32_t vk, KeyClock::time_point at) {
 
 bool KeyQueue::poll(std::int32_t vk, KeyClock::time_point now) {
     Key& key = keys.at(static_cast<std::size_t>(vk));
-    // Changes that waited too long lapse: the key jumps to the state the last of them left.
+    // Changes that waited too long lapse: together they count as one change to the state the
+    // last of them left, and only if that differs from what the polls saw before. So a stale
+    // tap is never replayed, but a stale release still reaches the latch before a fresh press.
+    bool lapsedTo = key.shown;
     while (!key.changes.empty() && now - key.changes.front().at > lapse) {
-        key.shown = key.changes.front().down;
+        lapsedTo = key.changes.front().down;
         key.changes.pop_front();
     }
-    if (!key.changes.empty()) {
+    if (lapsedTo != key.shown) {
+        key.shown = lapsedTo;
+    } else if (!key.changes.empty()) {
         key.shown = key.changes.front().down;
         key.changes.pop_front();
     }
