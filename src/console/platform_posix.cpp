@@ -224,6 +224,7 @@ bool inputBefore(KeyClock::time_point deadline) {
 }
 
 void showSizeNotice(int columns, int rows) {
+    std::fflush(stdout);  // anything buffered for the terminal goes first
     const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " +
                                std::to_string(minColumns) + " columns and " + std::to_string(minRows) +
                                " rows; this one has " + std::to_string(columns) + " columns and " +
@@ -311,12 +312,11 @@ void openTerminal() {
 
     terminalOpen = 1;
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
-    writeLiteral(keypadApplication);
 
     // Does the terminal report key releases? Ask for its keyboard flags, then for its device
     // attributes, which every terminal answers: a flags reply first means yes. Keys typed
-    // meanwhile are kept.
-    writeLiteral("\x1b[?u\x1b[c");
+    // meanwhile are kept. The keypad goes into application mode in the same write.
+    writeLiteral("\x1b=\x1b[?u\x1b[c");
     const KeyClock::time_point deadline = KeyClock::now() + std::chrono::milliseconds(500);
     bool answered = false;
     bool flagsReply = false;
@@ -329,8 +329,9 @@ void openTerminal() {
         takeKeyEvents(events);
     }
     if (flagsReply) {
+        // Buffered, so it goes out in one write with the intro, still before the first clear.
         speaksProtocol = 1;
-        writeLiteral(pushFlags);
+        std::fputs(pushFlags, stdout);
         flagsPushed = 1;
     }
     waitUntilLargeEnough();
@@ -338,10 +339,11 @@ void openTerminal() {
 
 void closeTerminal() {
     if (!terminalOpen) return;
-    std::fflush(stdout);
-    if (flagsPushed) writeLiteral(popFlags);
+    // After the game's last output, in the same write.
+    if (flagsPushed) std::fputs(popFlags, stdout);
     flagsPushed = 0;
-    writeLiteral(keypadNumeric);
+    std::fputs(keypadNumeric, stdout);
+    std::fflush(stdout);
     // Let key releases already on their way arrive, so that the flush below drops them too.
     ::tcdrain(outputFd);
     const KeyClock::time_point until = KeyClock::now() + std::chrono::milliseconds(50);
