@@ -78,14 +78,39 @@ void wake() {
     errno = savedErrno;
 }
 
-// The keyboard back to its legacy form and the modes back as they were; only calls that are
-// safe in a signal handler. TCSAFLUSH drops typed-ahead keys so they never reach the shell.
+// Reads and drops what the terminal sends until it has been quiet for 50 ms (a quarter of a
+// second at most): key releases already on their way, sent before the terminal saw our flags
+// popped, are swallowed here instead of being typed into the shell.
+void swallowInput() {
+    char bytes[256];
+    for (int round = 0; round < 5; ++round) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(inputFd, &readable);
+        timeval limit{0, 50000};
+        if (::select(inputFd + 1, &readable, nullptr, nullptr, &limit) <= 0) return;
+        if (::read(inputFd, bytes, sizeof bytes) <= 0) return;
+    }
+}
+
+// The modes back as they were. TCSAFLUSH drops typed-ahead keys so they never reach the shell.
+void restoreModes() {
+    ::tcdrain(outputFd);
+    swallowInput();
+    ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
+}
+
+// The keyboard back to its legacy form and the modes back as they were, with only calls that
+// are safe in a signal handler.
 void giveBack() {
     if (!terminalOpen) return;
-    if (flagsPushed) writeLiteral(popFlags);
+    if (flagsPushed) {
+        writeLiteral("\x1b[<u\x1b>");
+    } else {
+        writeLiteral(keypadNumeric);
+    }
     flagsPushed = 0;
-    writeLiteral(keypadNumeric);
-    ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
+    restoreModes();
 }
 
 // Idempotent: a SIGCONT without our suspend before it (after SIGSTOP, or sent alone) finds
@@ -344,13 +369,7 @@ void closeTerminal() {
     flagsPushed = 0;
     std::fputs(keypadNumeric, stdout);
     std::fflush(stdout);
-    // Let key releases already on their way arrive, so that the flush below drops them too.
-    ::tcdrain(outputFd);
-    const KeyClock::time_point until = KeyClock::now() + std::chrono::milliseconds(50);
-    char bytes[256];
-    while (inputBefore(until) && ::read(inputFd, bytes, sizeof bytes) > 0) {
-    }
-    ::tcsetattr(inputFd, TCSAFLUSH, &savedModes);
+    restoreModes();
     terminalOpen = 0;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT, SIGWINCH}) {
         std::signal(signal, SIG_DFL);
