@@ -568,6 +568,21 @@ class SuspendTests(GameCase):
         self.assertEqual(t.wait_exit(5), 130)
         self.assert_given_back(t, pushed=True)
 
+    def test_releases_after_ctrl_z_never_reach_the_shell(self):
+        # the terminal sends the releases of Ctrl and Z before it sees the flags popped
+        t = self.start(job_control=True, spare_slave=True)
+        self.pass_intro(t)
+        t.send(kitty_key(ord('z'), CTRL))
+        time.sleep(0.01)
+        t.send(kitty_key(57442, CTRL, RELEASE) + kitty_key(ord('z'), 0, RELEASE))
+        self.assertTrue(t.wait_stopped(True, 5), 'the game did not stop')
+        t.send(b'\n')  # canonical mode again: only a whole line shows what is waiting
+        t.settle(0.1)
+        self.assertEqual(t.unread_input(), 1, 'key releases left for the shell')
+        t.signal(signal.SIGTERM)
+        t.signal(signal.SIGCONT)
+        t.wait_exit(5)
+
     def test_sigtstp_from_outside(self):
         t = self.start(job_control=True)
         self.pass_intro(t)
