@@ -157,6 +157,15 @@ TEST_F(GameLoop, TheEndScreenWaitTakesOnlyNewPresses) {
     EXPECT_EQ(waitsMade(), 4);
 }
 
+TEST_F(GameLoop, ADigitHeldThroughEnterChoosesInTheNextEventAtOnce) {
+    playOrder = {harmless, eventWith("Next", {0, -100})};
+    // 1 pressed in the first Event and held while ENTER closes the turn
+    const std::string output = play({{13}, {49}, {49, 13}, {}, {13}, {81}});
+    EXPECT_NE(output.find(at(2, 1) + "Next"), std::string::npos);
+    EXPECT_NE(output.find(at(8, 1) + "B" + at(10, 81) + "Health -100 " + at(5, 1)), std::string::npos);
+    EXPECT_EQ(waitsMade(), 5);  // no wait between the second prompt and its outcome
+}
+
 TEST_F(GameLoop, QHasNoEffectAtTheIntroOrDuringAnEvent) {
     playOrder = {harmless};
     scriptKeys({{81}, {81, 48}, {81}, {81, 13}});
