@@ -18,6 +18,7 @@
 
 #include "console/drawing.h"
 #include "console/input_decoder.h"
+#include "console/key_latch.h"
 #include "console/key_queue.h"
 #include "console/platform.h"
 
@@ -192,6 +193,12 @@ std::vector<InputEvent> readInput() {
 
 void suspendNow() { std::raise(SIGTSTP); }
 
+// Ctrl+C and Ctrl+Z reported as keys act as their signals would, wherever the game waits.
+void takeControlKey(const InputEvent& event) {
+    if (event.kind == InputKind::interrupt) throw EarlyEnd{130, ""};
+    if (event.kind == InputKind::suspend) suspendNow();
+}
+
 void takeKeyEvents(const std::vector<InputEvent>& events) {
     const KeyClock::time_point now = KeyClock::now();
     for (const InputEvent& event : events) {
@@ -200,10 +207,7 @@ void takeKeyEvents(const std::vector<InputEvent>& events) {
         case InputKind::keyDown:
         case InputKind::keyRepeat: keys.press(event.value, now); break;
         case InputKind::keyUp: keys.release(event.value, now); break;
-        case InputKind::interrupt: throw EarlyEnd{130, ""};
-        case InputKind::suspend: suspendNow(); break;
-        case InputKind::protocolReply:
-        case InputKind::deviceReply: break;
+        default: takeControlKey(event); break;
         }
     }
 }
@@ -258,11 +262,11 @@ void showSizeNotice(int columns, int rows) {
 }
 
 // While the terminal is too small the fixed layout would be garbled: show the size needed and
-// wait for a resize. Q quits; every other key is dropped. Returns whether it waited.
-bool waitUntilLargeEnough() {
+// wait for a resize. Q quits; every other key is dropped.
+void waitUntilLargeEnough() {
     int columns = 0;
     int rows = 0;
-    if (!terminalTooSmall(columns, rows)) return false;
+    if (!terminalTooSmall(columns, rows)) return;
     showSizeNotice(columns, rows);
     for (;;) {
         if (resized) {
@@ -277,16 +281,14 @@ bool waitUntilLargeEnough() {
         }
         if (!blockForInput()) continue;
         for (const InputEvent& event : readInput()) {
-            if ((event.kind == InputKind::keyTap || event.kind == InputKind::keyDown) && event.value == 81) {
+            if ((event.kind == InputKind::keyTap || event.kind == InputKind::keyDown) && event.value == vkQ) {
                 writeLiteral("\x1b[2J");
                 throw EarlyEnd{0, ""};
             }
-            if (event.kind == InputKind::interrupt) throw EarlyEnd{130, ""};
-            if (event.kind == InputKind::suspend) suspendNow();
+            takeControlKey(event);
         }
     }
     keys.releaseAll();  // keys pressed while the notice was up do not reach the game
-    return true;
 }
 
 // Back from a suspend: the game's terminal mode again, the key state unknown, the screen as it
