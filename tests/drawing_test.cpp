@@ -38,13 +38,14 @@ TEST(Drawing, PrintCenteredLinesOfTheFieldsWidthOrLonger) {
     EXPECT_EQ(captureOutput([] { printCentered(std::string(30, 'z'), {10, 0}); }), at(1, 7) + std::string(30, 'z'));
 }
 
+// The bars are spelled out in full: the expected text is the specified one, cell by cell.
 TEST(Drawing, BarsHaveOneCellPerFivePoints) {
-    EXPECT_EQ(makeBar(0), "[" + std::string(20, ' ') + "]");
-    EXPECT_EQ(makeBar(4), "[" + std::string(20, ' ') + "]");
-    EXPECT_EQ(makeBar(5), "[=" + std::string(19, ' ') + "]");
-    EXPECT_EQ(makeBar(54), "[" + std::string(10, '=') + std::string(10, ' ') + "]");
-    EXPECT_EQ(makeBar(99), "[" + std::string(19, '=') + " ]");
-    EXPECT_EQ(makeBar(100), "[" + std::string(20, '=') + "]");
+    EXPECT_EQ(makeBar(0), "[                    ]");
+    EXPECT_EQ(makeBar(4), "[                    ]");
+    EXPECT_EQ(makeBar(5), "[=                   ]");
+    EXPECT_EQ(makeBar(54), "[==========          ]");
+    EXPECT_EQ(makeBar(99), "[=================== ]");
+    EXPECT_EQ(makeBar(100), "[====================]");
     for (int value = 0; value <= 100; ++value) EXPECT_EQ(makeBar(value).size(), 22u) << value;
 }
 
@@ -76,7 +77,7 @@ TEST(ConditionsPanel, StartingValues) {
     resetRecruit();
     EXPECT_EQ(captureOutput(drawConditions),
               panel({"Health: 100  ", "Sanity: 50  ", "Reputation: 50  ", "Punchability: 30  "}, {100, 50, 50, 30}));
-    EXPECT_EQ(makeBar(30), "[======" + std::string(14, ' ') + "]");
+    EXPECT_EQ(makeBar(30), "[======              ]");
 }
 
 TEST(ConditionsPanel, FatalValuesAndShortNumbers) {
