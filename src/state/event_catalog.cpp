@@ -8,6 +8,8 @@ std::vector<Event> eventCatalog;
 void buildEventCatalog() {
     // Effects are pairs of condition index and delta, applied in the order written:
     // 0 Health, 1 Sanity, 2 Reputation, 3 Punchability.
+    // Each Option keeps its label and Effects on one line, as in the table: not reflowed.
+    // clang-format off
     const Event authored[] = {
         {"You Encounter A Rack",
          {
@@ -258,6 +260,7 @@ void buildEventCatalog() {
               "The whole team ends up in the mud, and all of them know it was you"},
          }},
     };
+    // clang-format on
 
     // Each Event starts from its prompt; its Options are added complete, then the Event is appended.
     for (const Event& entry : authored) {
