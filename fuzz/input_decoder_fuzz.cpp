@@ -17,9 +17,7 @@ void fail(const char* what) {
     std::abort();
 }
 
-bool isGameKey(std::int32_t vk) {
-    return vk == 13 || vk == 81 || (vk >= 48 && vk <= 57);
-}
+bool isGameKey(std::int32_t vk) { return vk == 13 || vk == 81 || (vk >= 48 && vk <= 57); }
 
 void checkValues(const Events& events) {
     for (const InputEvent& event : events) {
@@ -44,15 +42,12 @@ void checkValues(const Events& events) {
                 fail("negative protocol flags");
             }
             break;
-        default:
-            fail("unknown event kind");
+        default: fail("unknown event kind");
         }
     }
 }
 
-void append(Events& all, const Events& some) {
-    all.insert(all.end(), some.begin(), some.end());
-}
+void append(Events& all, const Events& some) { all.insert(all.end(), some.begin(), some.end()); }
 
 }  // namespace
 

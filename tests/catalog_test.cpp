@@ -60,9 +60,7 @@ bool endsWithNewline(const std::string& text) { return !text.empty() && text.bac
 
 bool isPrintable(char c) { return c >= 0x20 && c <= 0x7e; }
 
-bool hasOuterBlank(const std::string& text) {
-    return !text.empty() && (text.front() == ' ' || text.back() == ' ');
-}
+bool hasOuterBlank(const std::string& text) { return !text.empty() && (text.front() == ' ' || text.back() == ' '); }
 
 // The effects line as the game writes it: name, blank, "+" for a gain, the delta, blank, per Effect.
 std::string effectsLine(const Option& option) {

@@ -9,10 +9,11 @@
 #include "state/conditions.h"
 
 namespace {
-const Event rack{"You Encounter A Rack",
-                 {{" Make Your rack", {1, -15, 3, -10, 2, 5}, "\"This is the worst rack I've ever seen\"\nWell at least you tried"},
-                  {" Jump off 3rd Deck", {1, 25, 0, -15}, "You fly"},
-                  {" Roll on the floor like an eel", {1, 30, 3, 15}, "You Look Really Stupid"}}};
+const Event rack{
+    "You Encounter A Rack",
+    {{" Make Your rack", {1, -15, 3, -10, 2, 5}, "\"This is the worst rack I've ever seen\"\nWell at least you tried"},
+     {" Jump off 3rd Deck", {1, 25, 0, -15}, "You fly"},
+     {" Roll on the floor like an eel", {1, 30, 3, 15}, "You Look Really Stupid"}}};
 
 std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
 

@@ -97,8 +97,8 @@ TEST_F(GameLoop, TheDayCountSaysDayOnlyForOne) {
 
 TEST_F(GameLoop, EndingsAreTestedInTheirFixedOrder) {
     const std::vector<std::pair<std::vector<std::int32_t>, std::string>> cases{
-        {{1, -100, 0, -100}, healthEnding},       // Health and Sanity both 0: Health
-        {{1, -100, 3, 100}, sanityEnding},        // Sanity 0 and Punchability 100: Sanity
+        {{1, -100, 0, -100}, healthEnding},  // Health and Sanity both 0: Health
+        {{1, -100, 3, 100}, sanityEnding},   // Sanity 0 and Punchability 100: Sanity
         {{2, -100, 3, 100}, reputationEnding},
         {{3, 100}, punchabilityEnding},
     };
@@ -113,8 +113,7 @@ TEST_F(GameLoop, EndingsAreTestedInTheirFixedOrder) {
 
 TEST_F(GameLoop, RestartPlaysTheSameOrderFromTheStartingValues) {
     playOrder = {eventWith("First", {1, -20}), eventWith("Second", {0, -100})};
-    const std::string output =
-        play(join({start, turn, turn, restart, turn, turn, quit}));
+    const std::string output = play(join({start, turn, turn, restart, turn, turn, quit}));
     const std::size_t second = output.find(intro, 1);
     ASSERT_NE(second, std::string::npos);
     const std::string firstRun = output.substr(0, second);

@@ -14,8 +14,8 @@ using namespace std::string_literals;
 
 // gtest finds this by argument-dependent lookup, so failures show "keyDown 49", not raw bytes.
 void PrintTo(const InputEvent& event, std::ostream* os) {
-    static constexpr const char* names[] = {"keyTap",    "keyDown",   "keyRepeat",     "keyUp",
-                                            "interrupt", "suspend",   "protocolReply", "deviceReply"};
+    static constexpr const char* names[] = {"keyTap",    "keyDown", "keyRepeat",     "keyUp",
+                                            "interrupt", "suspend", "protocolReply", "deviceReply"};
     *os << names[static_cast<int>(event.kind)] << ' ' << event.value;
 }
 
@@ -23,28 +23,16 @@ namespace {
 
 using Events = std::vector<InputEvent>;
 
-InputEvent tap(std::int32_t vk) {
-    return {InputKind::keyTap, vk};
-}
-InputEvent down(std::int32_t vk) {
-    return {InputKind::keyDown, vk};
-}
-InputEvent repeat(std::int32_t vk) {
-    return {InputKind::keyRepeat, vk};
-}
-InputEvent up(std::int32_t vk) {
-    return {InputKind::keyUp, vk};
-}
+InputEvent tap(std::int32_t vk) { return {InputKind::keyTap, vk}; }
+InputEvent down(std::int32_t vk) { return {InputKind::keyDown, vk}; }
+InputEvent repeat(std::int32_t vk) { return {InputKind::keyRepeat, vk}; }
+InputEvent up(std::int32_t vk) { return {InputKind::keyUp, vk}; }
 const InputEvent interrupt{InputKind::interrupt, 0};
 const InputEvent suspend{InputKind::suspend, 0};
 const InputEvent deviceReply{InputKind::deviceReply, 0};
-InputEvent protocolReply(std::int32_t flags) {
-    return {InputKind::protocolReply, flags};
-}
+InputEvent protocolReply(std::int32_t flags) { return {InputKind::protocolReply, flags}; }
 
-void append(Events& all, const Events& some) {
-    all.insert(all.end(), some.begin(), some.end());
-}
+void append(Events& all, const Events& some) { all.insert(all.end(), some.begin(), some.end()); }
 
 Events decode(std::string_view bytes) {
     InputDecoder decoder;
@@ -74,23 +62,18 @@ void expectCases(const std::vector<Case>& cases) {
     }
 }
 
-bool isGameKey(std::int32_t vk) {
-    return vk == 13 || vk == 81 || (vk >= 48 && vk <= 57);
-}
+bool isGameKey(std::int32_t vk) { return vk == 13 || vk == 81 || (vk >= 48 && vk <= 57); }
 
 bool isSane(const InputEvent& event) {
     switch (event.kind) {
     case InputKind::keyTap:
     case InputKind::keyDown:
     case InputKind::keyRepeat:
-    case InputKind::keyUp:
-        return isGameKey(event.value);
+    case InputKind::keyUp: return isGameKey(event.value);
     case InputKind::interrupt:
     case InputKind::suspend:
-    case InputKind::deviceReply:
-        return event.value == 0;
-    case InputKind::protocolReply:
-        return event.value >= 0;
+    case InputKind::deviceReply: return event.value == 0;
+    case InputKind::protocolReply: return event.value >= 0;
     }
     return false;
 }
@@ -110,21 +93,20 @@ const std::string mixedInput =
     "Q\033";
 
 const Events mixedEvents{
-    tap(49), tap(13), tap(50), tap(13), tap(13),  // legacy keys
-    tap(49),                                      // Alt+1
-    down(49), up(49), down(50),                   // kitty keys
-    interrupt, suspend,                           // kitty Ctrl+C and Ctrl+Z presses
-    protocolReply(11), deviceReply, down(81),     // replies and Shift+q
-    tap(13),                                      // Enter ending an abandoned CSI
-    interrupt, suspend, tap(81),                  // raw control bytes and Q
+    tap(49),           tap(13),     tap(50),  tap(13), tap(13),  // legacy keys
+    tap(49),                                                     // Alt+1
+    down(49),          up(49),      down(50),                    // kitty keys
+    interrupt,         suspend,                                  // kitty Ctrl+C and Ctrl+Z presses
+    protocolReply(11), deviceReply, down(81),                    // replies and Shift+q
+    tap(13),                                                     // Enter ending an abandoned CSI
+    interrupt,         suspend,     tap(81),                     // raw control bytes and Q
 };
 
 }  // namespace
 
 TEST(InputDecoder, LegacyBytesAreKeysOnlyForTheGamesKeys) {
     expectCases({
-        {"0123456789",
-         {tap(48), tap(49), tap(50), tap(51), tap(52), tap(53), tap(54), tap(55), tap(56), tap(57)}},
+        {"0123456789", {tap(48), tap(49), tap(50), tap(51), tap(52), tap(53), tap(54), tap(55), tap(56), tap(57)}},
         {"qQ", {tap(81), tap(81)}},
         {"\x03", {interrupt}},
         {"\x1a", {suspend}},
@@ -178,16 +160,51 @@ TEST(InputDecoder, EscapeSequencesAreNeverKeys) {
     // Each is followed by '7' to show the decoder is back to reading keys right after it.
     const std::vector<std::string> sequences{
         // CSI: cursor and function keys, mouse, focus, reports, xterm's modifyOtherKeys
-        "\033[A", "\033[1;5A", "\033[1;1:3A", "\033[15~", "\033[3;5~", "\033[<0;10;5M", "\033[<0;10;5m",
-        "\033[I", "\033[O", "\033[12;40R", "\033[?1;2$y", "\033[27;5;13~", "\033[49~", "\033[1M",
+        "\033[A",
+        "\033[1;5A",
+        "\033[1;1:3A",
+        "\033[15~",
+        "\033[3;5~",
+        "\033[<0;10;5M",
+        "\033[<0;10;5m",
+        "\033[I",
+        "\033[O",
+        "\033[12;40R",
+        "\033[?1;2$y",
+        "\033[27;5;13~",
+        "\033[49~",
+        "\033[1M",
         // SS3: application keypad digits and Enter, F1-F4, application cursor keys
-        "\033Op", "\033Oq", "\033Or", "\033Os", "\033Ot", "\033Ou", "\033Ov", "\033Ow", "\033Ox", "\033Oy",
-        "\033OM", "\033OP", "\033OS", "\033OA", "\033O5P", "\033O1;2Q",
+        "\033Op",
+        "\033Oq",
+        "\033Or",
+        "\033Os",
+        "\033Ot",
+        "\033Ou",
+        "\033Ov",
+        "\033Ow",
+        "\033Ox",
+        "\033Oy",
+        "\033OM",
+        "\033OP",
+        "\033OS",
+        "\033OA",
+        "\033O5P",
+        "\033O1;2Q",
         // strings, with digits and q inside; BEL ends only the OSC
-        "\033]0;title 42 q\a", "\033]10;rgb:1234/5678/9abc\033\\", "\033P1+r544e=787465726d\033\\",
-        "\033P1\a23\033\\", "\033_Gi=31;OK\033\\", "\033^private 9\033\\", "\033Xstart 8\r\033\\",
+        "\033]0;title 42 q\a",
+        "\033]10;rgb:1234/5678/9abc\033\\",
+        "\033P1+r544e=787465726d\033\\",
+        "\033P1\a23\033\\",
+        "\033_Gi=31;OK\033\\",
+        "\033^private 9\033\\",
+        "\033Xstart 8\r\033\\",
         // X10 mouse: three raw bytes, whatever they look like
-        "\033[M 12", "\033[M\033\033\033", "\033[M\r\n\x03", "\033[Mq5\x1a", "\033[M\xff\x80\x00"s,
+        "\033[M 12",
+        "\033[M\033\033\033",
+        "\033[M\r\n\x03",
+        "\033[Mq5\x1a",
+        "\033[M\xff\x80\x00"s,
     };
     std::vector<Case> cases;
     for (const std::string& sequence : sequences) {
@@ -202,10 +219,12 @@ TEST(InputDecoder, CutShortSequencesGiveWayToWhatFollows) {
         {"\033[1;\x03", {interrupt}},
         {"\033[1\x1a", {suspend}},
         {"\033[?62;\n", {tap(13)}},
-        {"\033[12\0335", {tap(53)}},               // the ESC begins Alt+5
-        {"\033[12\033[49u", {down(49)}},         // the ESC begins a new CSI
-        {"\033[\xc3\xa9" "1", {tap(49)}},
-        {"\033O\r", {tap(13)}},                  // the same inside SS3
+        {"\033[12\0335", {tap(53)}},      // the ESC begins Alt+5
+        {"\033[12\033[49u", {down(49)}},  // the ESC begins a new CSI
+        {"\033[\xc3\xa9"
+         "1",
+         {tap(49)}},
+        {"\033O\r", {tap(13)}},  // the same inside SS3
         {"\033O12\0339", {tap(57)}},
         {"\033O 3", {tap(51)}},
         // the X10 report needs the bare CSI M: with parameters the bytes after it are keys
@@ -320,7 +339,7 @@ TEST(InputDecoder, KittyDigitsGoByTheirPlaceOnTheMainRow) {
 
 TEST(InputDecoder, KittyLockBitsAreIgnored) {
     expectCases({
-        {"\033[49;129u\033[49;129:3u", {down(49), up(49)}},  // Num Lock
+        {"\033[49;129u\033[49;129:3u", {down(49), up(49)}},      // Num Lock
         {"\033[113;65u\033[113;66:2u", {down(81), repeat(81)}},  // Caps Lock, with Shift
         {"\033[113;193u\033[13;129:3u", {down(81), up(13)}},
         {"\033[57400;129u\033[57400;129:3u", {}},
@@ -361,11 +380,26 @@ TEST(InputDecoder, MalformedNumbersNameNoKey) {
     // Values chosen to read as real keys if they wrapped at 32 or 64 bits: 2^32+49, 2^64+49,
     // 2^32+1, 2^32+11. Each is followed by '5' to show the decoder carries on.
     const std::vector<std::string> malformed{
-        "\033[u", "\033[;u", "\033[;1u", "\033[:49u", "\033[::49u",
-        "\033[4294967345u", "\033[18446744073709551665u", "\033[1114161u", "\033[99999999999999999999999999u",
-        "\033[49;4294967297u", "\033[49;1:4294967297u", "\033[49::4294967345u", "\033[38:4294967345:49u",
-        "\033[99;4294967301u", "\033[?4294967307u",
-        "\033[49;1:4u", "\033[49;1:0u", "\033[49;1;2;3u", "\033[49:1:2:3u", "\033[49;1:2:3u",
+        "\033[u",
+        "\033[;u",
+        "\033[;1u",
+        "\033[:49u",
+        "\033[::49u",
+        "\033[4294967345u",
+        "\033[18446744073709551665u",
+        "\033[1114161u",
+        "\033[99999999999999999999999999u",
+        "\033[49;4294967297u",
+        "\033[49;1:4294967297u",
+        "\033[49::4294967345u",
+        "\033[38:4294967345:49u",
+        "\033[99;4294967301u",
+        "\033[?4294967307u",
+        "\033[49;1:4u",
+        "\033[49;1:0u",
+        "\033[49;1;2;3u",
+        "\033[49:1:2:3u",
+        "\033[49;1:2:3u",
         "\033[49;;;u",
     };
     std::vector<Case> cases;

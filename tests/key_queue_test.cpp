@@ -28,8 +28,7 @@ TEST(KeyQueue, BunchedChangesAreShownOnePerPollInOrder) {
     keys.tap(13, t0);
     keys.tap(13, t0);
     keys.press(13, t0);
-    EXPECT_EQ(pollTimes(keys, 13, 6, t0 + milliseconds(1)),
-              (std::vector<bool>{true, false, true, false, true, true}));
+    EXPECT_EQ(pollTimes(keys, 13, 6, t0 + milliseconds(1)), (std::vector<bool>{true, false, true, false, true, true}));
 }
 
 TEST(KeyQueue, OtherKeysAreNotTouchedByAPoll) {

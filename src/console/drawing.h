@@ -19,7 +19,7 @@ std::string makeBar(std::int32_t value);
 // The two output paths to standard output. Both go through the same stdio buffer, so the
 // bytes reach the terminal in the order of the calls.
 void printFormatted(const char* format, ...);  // formatted printing
-void insertText(const std::string& text);       // stream insertion into std::cout
+void insertText(const std::string& text);      // stream insertion into std::cout
 
 // Sends everything drawn so far to the terminal; called as each key wait begins.
 void flushScreen();

@@ -31,17 +31,11 @@ constexpr std::int32_t ctrlBit = 4;
 constexpr std::int32_t firstKeypadDigit = 57399;
 constexpr std::int32_t lastKeypadDigit = 57408;
 
-bool isDigit(unsigned char byte) {
-    return byte >= '0' && byte <= '9';
-}
+bool isDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
 
-bool isCsiBody(unsigned char byte) {
-    return byte >= 0x20 && byte <= 0x3f;
-}
+bool isCsiBody(unsigned char byte) { return byte >= 0x20 && byte <= 0x3f; }
 
-bool isFinal(unsigned char byte) {
-    return byte >= 0x40 && byte <= 0x7e;
-}
+bool isFinal(unsigned char byte) { return byte >= 0x40 && byte <= 0x7e; }
 
 bool allOf(std::string_view text, bool (*accept)(unsigned char)) {
     for (const char c : text) {
@@ -52,13 +46,9 @@ bool allOf(std::string_view text, bool (*accept)(unsigned char)) {
     return true;
 }
 
-bool isKittyByte(unsigned char byte) {
-    return isDigit(byte) || byte == ':' || byte == ';';
-}
+bool isKittyByte(unsigned char byte) { return isDigit(byte) || byte == ':' || byte == ';'; }
 
-bool isParameterByte(unsigned char byte) {
-    return byte >= 0x30 && byte <= 0x3f;
-}
+bool isParameterByte(unsigned char byte) { return byte >= 0x30 && byte <= 0x3f; }
 
 // Reads decimal digits (the caller has checked they are digits); empty reads as absent. The
 // value stops growing one past the last code point, so huge numbers cannot overflow and still
@@ -77,9 +67,7 @@ std::optional<std::int32_t> number(std::string_view digits) {
     return value;
 }
 
-bool outOfRange(std::optional<std::int32_t> value) {
-    return value && *value > lastCodePoint;
-}
+bool outOfRange(std::optional<std::int32_t> value) { return value && *value > lastCodePoint; }
 
 // Splits at the separator into at most Count pieces, absent pieces left empty; more pieces
 // than that is a malformed report (nullopt).
@@ -113,9 +101,7 @@ std::vector<InputEvent> InputDecoder::feed(std::string_view bytes) {
     return out;
 }
 
-bool InputDecoder::hasPending() const {
-    return state != State::ground;
-}
+bool InputDecoder::hasPending() const { return state != State::ground; }
 
 // Back to a fresh decoder, paste mode included: if the pending bytes were the end of a paste,
 // keeping paste mode would leave the game deaf to every later key.
@@ -130,15 +116,9 @@ void InputDecoder::dropPending() {
 
 void InputDecoder::step(unsigned char byte, std::vector<InputEvent>& out) {
     switch (state) {
-    case State::ground:
-        ground(byte, out);
-        break;
-    case State::escape:
-        escape(byte, out);
-        break;
-    case State::csi:
-        csi(byte, out);
-        break;
+    case State::ground: ground(byte, out); break;
+    case State::escape: escape(byte, out); break;
+    case State::csi: csi(byte, out); break;
     case State::csiSkip:
         if (isFinal(byte)) {
             state = State::ground;
@@ -186,26 +166,16 @@ void InputDecoder::step(unsigned char byte, std::vector<InputEvent>& out) {
 
 void InputDecoder::ground(unsigned char byte, std::vector<InputEvent>& out) {
     switch (byte) {
-    case esc:
-        state = State::escape;
-        break;
+    case esc: state = State::escape; break;
     case '\r':
         afterCarriageReturn = true;
         emit(out, InputKind::keyTap, vkEnter);
         break;
-    case '\n':
-        emit(out, InputKind::keyTap, vkEnter);
-        break;
+    case '\n': emit(out, InputKind::keyTap, vkEnter); break;
     case 'q':
-    case 'Q':
-        emit(out, InputKind::keyTap, vkQ);
-        break;
-    case ctrlC:
-        emit(out, InputKind::interrupt, 0);
-        break;
-    case ctrlZ:
-        emit(out, InputKind::suspend, 0);
-        break;
+    case 'Q': emit(out, InputKind::keyTap, vkQ); break;
+    case ctrlC: emit(out, InputKind::interrupt, 0); break;
+    case ctrlZ: emit(out, InputKind::suspend, 0); break;
     default:
         if (isDigit(byte)) {
             emit(out, InputKind::keyTap, byte);
@@ -220,9 +190,7 @@ void InputDecoder::escape(unsigned char byte, std::vector<InputEvent>& out) {
         state = State::csi;
         sequence.clear();
         break;
-    case 'O':
-        state = State::ss3;
-        break;
+    case 'O': state = State::ss3; break;
     case ']':
         state = State::string;
         stringEndsAtBell = true;
@@ -320,24 +288,16 @@ void InputDecoder::finishKittyKey(std::string_view parameters, std::vector<Input
     const std::optional<std::int32_t> base = number((*key)[2]);
     const std::optional<std::int32_t> mods = number((*modifiers)[0]);
     const std::optional<std::int32_t> event = number((*modifiers)[1]);
-    if (!code || outOfRange(code) || outOfRange(shifted) || outOfRange(base) || outOfRange(mods) ||
-        outOfRange(event)) {
+    if (!code || outOfRange(code) || outOfRange(shifted) || outOfRange(base) || outOfRange(mods) || outOfRange(event)) {
         return;
     }
 
     InputKind kind = InputKind::keyDown;
     switch (event.value_or(1)) {
-    case 1:
-        kind = InputKind::keyDown;
-        break;
-    case 2:
-        kind = InputKind::keyRepeat;
-        break;
-    case 3:
-        kind = InputKind::keyUp;
-        break;
-    default:
-        return;  // no such event type
+    case 1: kind = InputKind::keyDown; break;
+    case 2: kind = InputKind::keyRepeat; break;
+    case 3: kind = InputKind::keyUp; break;
+    default: return;  // no such event type
     }
     // Caps Lock and Num Lock ride along on every key while they are on.
     const std::int32_t reported = mods.value_or(1);

@@ -42,10 +42,10 @@ private:
     // csiSkip: a CSI grown past the length limit, skipped unbuffered up to its final byte.
     enum class State { ground, escape, csi, csiSkip, ss3, string, stringEscape, mouse };
     State state = State::ground;
-    std::string sequence;      // bytes of the escape sequence being read, after the introducer
-    int mouseBytesLeft = 0;    // raw bytes still to skip of an X10 mouse report
+    std::string sequence;              // bytes of the escape sequence being read, after the introducer
+    int mouseBytesLeft = 0;            // raw bytes still to skip of an X10 mouse report
     bool stringEndsAtBell = false;     // an OSC may end at BEL as well as at ESC '\'
-    bool inPaste = false;      // between "\e[200~" and "\e[201~": pasted text is not typed keys
+    bool inPaste = false;              // between "\e[200~" and "\e[201~": pasted text is not typed keys
     bool afterCarriageReturn = false;  // a LF right after a CR is the same ENTER
 
     void step(unsigned char byte, std::vector<InputEvent>& out);

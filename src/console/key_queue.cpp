@@ -39,9 +39,7 @@ bool KeyQueue::poll(std::int32_t vk, KeyClock::time_point now) {
     return key.shown;
 }
 
-bool KeyQueue::hasPending(std::int32_t vk) const {
-    return !keys.at(static_cast<std::size_t>(vk)).changes.empty();
-}
+bool KeyQueue::hasPending(std::int32_t vk) const { return !keys.at(static_cast<std::size_t>(vk)).changes.empty(); }
 
 void KeyQueue::releaseAll() {
     for (Key& key : keys) {

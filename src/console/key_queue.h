@@ -37,7 +37,7 @@ private:
         KeyClock::time_point at;
     };
     struct Key {
-        bool shown = false;        // what the polls of this key see now
+        bool shown = false;          // what the polls of this key see now
         std::deque<Change> changes;  // not yet taken, oldest first
         bool latest() const { return changes.empty() ? shown : changes.back().down; }
     };

@@ -214,8 +214,7 @@ void takeKeyEvents(const std::vector<InputEvent>& events) {
 
 void drainWakePipe() {
     char bytes[64];
-    while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
-    }
+    while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {}
 }
 
 // Blocks until the terminal sends something or a signal wakes us. Returns true when input is
@@ -254,10 +253,10 @@ bool inputBefore(KeyClock::time_point deadline) {
 
 void showSizeNotice(int columns, int rows) {
     std::fflush(stdout);  // anything buffered for the terminal goes first
-    const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " +
-                               std::to_string(minColumns) + " columns and " + std::to_string(minRows) +
-                               " rows; this one has " + std::to_string(columns) + " columns and " +
-                               std::to_string(rows) + " rows.\nMake the window larger, or press Q to quit.";
+    const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " + std::to_string(minColumns) +
+                               " columns and " + std::to_string(minRows) + " rows; this one has " +
+                               std::to_string(columns) + " columns and " + std::to_string(rows) +
+                               " rows.\nMake the window larger, or press Q to quit.";
     writeAll(notice.data(), notice.size());
 }
 

@@ -20,4 +20,6 @@ std::int32_t shuffleEvents(const std::function<int()>& draw) {
     return 0;
 }
 
-std::int32_t shuffleEvents() { return shuffleEvents([] { return std::rand(); }); }
+std::int32_t shuffleEvents() {
+    return shuffleEvents([] { return std::rand(); });
+}
