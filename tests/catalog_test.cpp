@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "game/event_turn.h"
 #include "state/conditions.h"
 #include "state/event_catalog.h"
 
@@ -61,22 +62,6 @@ bool endsWithNewline(const std::string& text) { return !text.empty() && text.bac
 bool isPrintable(char c) { return c >= 0x20 && c <= 0x7e; }
 
 bool hasOuterBlank(const std::string& text) { return !text.empty() && (text.front() == ' ' || text.back() == ' '); }
-
-// The effects line as the game writes it: name, blank, "+" for a gain, the delta, blank, per Effect.
-std::string effectsLine(const Option& option) {
-    std::string line;
-    for (std::size_t i = 0; i + 1 < option.effects.size(); i += 2) {
-        const std::int32_t delta = option.effects[i + 1];
-        line += conditionNames.at(static_cast<std::size_t>(option.effects[i]));
-        line += ' ';
-        if (delta > 0) {
-            line += '+';
-        }
-        line += std::to_string(delta);
-        line += ' ';
-    }
-    return line;
-}
 
 bool hasCondition(const Option& option, std::int32_t index) {
     for (std::size_t i = 0; i + 1 < option.effects.size(); i += 2) {
@@ -179,10 +164,14 @@ TEST(EventCatalog, SanityLeadsEveryOptionButTheIgnoredDi) {
     }
 }
 
-TEST(EventCatalog, EffectsLinesFitBesideTheOutcome) {
-    for (const Option* option : allOptions()) {
-        EXPECT_LE(effectsLine(*option).size(), 53u) << effectsLine(*option);
-    }
+// The effects line starts at column 81: its longest, 53 characters, makes the layout 133 wide.
+TEST(EventCatalog, TheLongestEffectsLineSetsTheWidthTheGameNeeds) {
+    std::size_t longest = 0;
+    for (const Option* option : allOptions()) longest = std::max(longest, effectsLine(option->effects).size());
+    EXPECT_EQ(longest, 53u);
+    const ScreenSize size = layoutSize(catalog());
+    EXPECT_EQ(size.columns, 133);
+    EXPECT_EQ(size.rows, 15);
 }
 
 TEST(EventCatalog, OutcomeLineCounts) {

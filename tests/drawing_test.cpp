@@ -3,6 +3,7 @@
 
 #include "console/conditions_panel.h"
 #include "console/drawing.h"
+#include "platform/screen_record.h"
 #include "scripted_keyboard.h"
 #include "state/conditions.h"
 
@@ -60,7 +61,7 @@ TEST(Drawing, BothOutputPathsKeepTheirOrderAndTheRecordStartsAtTheClear) {
         insertText("y");
     });
     EXPECT_EQ(out, "abcYou survived 3 Days\n\x1b[2J" + at(1, 1) + "xy");
-    EXPECT_EQ(drawnSinceClear(), "\x1b[2J" + at(1, 1) + "xy");
+    EXPECT_EQ(screenSinceErase(), "\x1b[2J" + at(1, 1) + "xy");
 }
 
 namespace {

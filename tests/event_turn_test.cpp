@@ -95,3 +95,15 @@ TEST_F(EventTurn, ThePanelShowsTheOldValuesUntilEnter) {
     EXPECT_EQ(output.find("Sanity: "), output.rfind("Sanity: "));  // one panel, after the wait
     EXPECT_GT(output.find("Sanity: 35"), enterWait);
 }
+
+// The terminal must hold the panel (102 columns) and the widest effects line from column 81.
+TEST(LayoutSize, FollowsTheLongestEffectsLine) {
+    EXPECT_EQ(layoutSize({}).columns, 102);
+    const Event narrow{"Narrow", {{" a", {1, 5}, "x"}}};  // "Sanity +5 ": inside the panel's columns
+    EXPECT_EQ(layoutSize({narrow}).columns, 102);
+    EXPECT_EQ(layoutSize({rack}).columns, 122);  // "Sanity -15 Punchability -10 Reputation +5 "
+    // "Punchability +30 " four times: 68 characters, the last at column 148
+    const Event wide{"Wide", {{" a", {3, 30, 3, 30, 3, 30, 3, 30}, "x"}}};
+    EXPECT_EQ(layoutSize({rack, wide}).columns, 148);
+    EXPECT_EQ(layoutSize({wide}).rows, 15);
+}

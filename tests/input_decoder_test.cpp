@@ -1,5 +1,5 @@
 // Unit tests of the input decoder: legacy bytes, skipped sequences, kitty key reports, split reads.
-#include "console/input_decoder.h"
+#include "platform/input_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@ using namespace std::string_literals;
 
 // gtest finds this by argument-dependent lookup, so failures show "keyDown 49", not raw bytes.
 void PrintTo(const InputEvent& event, std::ostream* os) {
-    static constexpr const char* names[] = {"keyTap",    "keyDown", "keyRepeat",     "keyUp",
-                                            "interrupt", "suspend", "protocolReply", "deviceReply"};
+    static constexpr const char* names[] = {"keyTap",  "keyDown",       "keyRepeat",   "keyUp",           "interrupt",
+                                            "suspend", "protocolReply", "deviceReply", "numLockModeReply"};
     *os << names[static_cast<int>(event.kind)] << ' ' << event.value;
 }
 
@@ -31,6 +31,7 @@ const InputEvent interrupt{InputKind::interrupt, 0};
 const InputEvent suspend{InputKind::suspend, 0};
 const InputEvent deviceReply{InputKind::deviceReply, 0};
 InputEvent protocolReply(std::int32_t flags) { return {InputKind::protocolReply, flags}; }
+InputEvent numLockMode(std::int32_t state) { return {InputKind::numLockModeReply, state}; }
 
 void append(Events& all, const Events& some) { all.insert(all.end(), some.begin(), some.end()); }
 
@@ -73,7 +74,8 @@ bool isSane(const InputEvent& event) {
     case InputKind::interrupt:
     case InputKind::suspend:
     case InputKind::deviceReply: return event.value == 0;
-    case InputKind::protocolReply: return event.value >= 0;
+    case InputKind::protocolReply:
+    case InputKind::numLockModeReply: return event.value >= 0;
     }
     return false;
 }
@@ -95,6 +97,7 @@ const std::string mixedInput =
 const Events mixedEvents{
     tap(49),           tap(13),     tap(50),  tap(13), tap(13),  // legacy keys
     tap(49),                                                     // Alt+1
+    tap(13),                                                     // keypad Enter (ESC O M)
     down(49),          up(49),      down(50),                    // kitty keys
     interrupt,         suspend,                                  // kitty Ctrl+C and Ctrl+Z presses
     protocolReply(11), deviceReply, down(81),                    // replies and Shift+q
@@ -174,7 +177,7 @@ TEST(InputDecoder, EscapeSequencesAreNeverKeys) {
         "\033[27;5;13~",
         "\033[49~",
         "\033[1M",
-        // SS3: application keypad digits and Enter, F1-F4, application cursor keys
+        // SS3: application keypad digits, F1-F4, application cursor keys
         "\033Op",
         "\033Oq",
         "\033Or",
@@ -185,7 +188,6 @@ TEST(InputDecoder, EscapeSequencesAreNeverKeys) {
         "\033Ow",
         "\033Ox",
         "\033Oy",
-        "\033OM",
         "\033OP",
         "\033OS",
         "\033OA",
@@ -211,6 +213,15 @@ TEST(InputDecoder, EscapeSequencesAreNeverKeys) {
         cases.push_back({sequence + "7", {tap(55)}});
     }
     expectCases(cases);
+}
+
+TEST(InputDecoder, KeypadEnterIsEnterAndKeypadDigitsAreNothing) {
+    expectCases({
+        {"\033OM", {tap(13)}},
+        {"\033O2M\033O5M", {tap(13), tap(13)}},  // with Shift, with Ctrl: still Enter
+        {"\033Oq\033Op\033Oy\033Ol\033Om\033On", {}},
+        {"1\033OM\033Oq2", {tap(49), tap(13), tap(50)}},
+    });
 }
 
 TEST(InputDecoder, CutShortSequencesGiveWayToWhatFollows) {
@@ -317,7 +328,9 @@ TEST(InputDecoder, KittyKeyReports) {
         {"\033[113;1:3;113u\033[49;1;49u", {up(81), down(49)}},
         // keys that are not the game's
         {"\033[27u\033[27;1:3u\033[57441u\033[57442;5:3u\033[97u\033[99u\033[122u\033[9u\033[127u", {}},
-        {"\033[57414u\033[57399u\033[57400u\033[57408;1:3u\033[57424u\033[57360;129u", {}},
+        {"\033[57399u\033[57400u\033[57408;1:3u\033[57424u\033[57360;129u", {}},
+        // the keypad's Enter is ENTER, Num Lock or not
+        {"\033[57414u\033[57414;129:2u\033[57414;129:3u", {down(13), repeat(13), up(13)}},
         {"\033[97::98;1:3u\033[1u\033[47u\033[58u", {}},
         // kitty forms of other finals, and other private prefixes with final u
         {"\033[1;1:3A\033[13;1:3~\033[49;5~\033[>15u\033[<u\033[=15;1u\033[<49u", {}},
@@ -373,6 +386,9 @@ TEST(InputDecoder, TerminalReplies) {
         {"\033[?0u\033[?62;c\033[?11u", {protocolReply(0), deviceReply, protocolReply(11)}},
         // not replies: no '?', the secondary attributes, a malformed flags reply
         {"\033[62;c\033[>1;4000;0c\033[?1;2u\033[?1:2u", {}},
+        // xterm's NumLock mode, in each state DECRQM can report; other modes say nothing
+        {"\033[?1035;1$y\033[?1035;2$y\033[?1035;0$y", {numLockMode(1), numLockMode(2), numLockMode(0)}},
+        {"\033[?1036;1$y\033[1035;1$y\033[?1035;$y\033[?1035;1y\033[?1035;1;2$y\033[?1035$y", {}},
     });
 }
 

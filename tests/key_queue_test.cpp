@@ -1,7 +1,7 @@
 // The keyboard as the polls see it: changes one per poll, bunched events, lapse, repeat.
 #include <gtest/gtest.h>
 
-#include "console/key_queue.h"
+#include "platform/key_queue.h"
 
 namespace {
 using std::chrono::milliseconds;

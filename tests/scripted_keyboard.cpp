@@ -7,7 +7,7 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "console/platform.h"
+#include "platform/platform.h"
 
 namespace {
 std::vector<KeysDown> script;
@@ -27,9 +27,9 @@ const std::vector<std::int32_t>& keysPolled() { return polled; }
 
 int waitsMade() { return waits; }
 
-void openTerminal() {}
+void openTerminal(ScreenSize) {}
 
-void closeTerminal() {}
+void closeTerminal(HandBack) {}
 
 bool isKeyDown(std::int32_t vk) {
     polled.push_back(vk);

@@ -1,14 +1,13 @@
-// Screen output: escape sequences, positioned and centred text, gauge bars, the screen record.
+// Screen output: escape sequences, positioned and centred text, gauge bars.
 #include "console/drawing.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
 
-namespace {
-// Everything written since the last clear: what a redraw writes again.
-std::string screenRecord;
+#include "platform/platform.h"
 
+namespace {
 // The column at which a centred line of n characters starts, for a field of 22 columns.
 std::int32_t centredColumn(ScreenPos pos, std::size_t n) {
     const std::int32_t leftover = 22 - static_cast<std::int32_t>(n);
@@ -29,14 +28,14 @@ void printFormatted(const char* format, ...) {
     if (length >= 0) {
         const auto size = static_cast<std::size_t>(length);
         if (size < sizeof small) {
-            screenRecord.append(small, size);
+            screenWritten({small, size});
         } else {
             std::string text(size + 1, '\0');
             std::va_list third;
             va_copy(third, again);
             std::vsnprintf(text.data(), text.size(), format, third);
             va_end(third);
-            screenRecord.append(text, 0, size);
+            screenWritten({text.data(), size});
         }
     }
     std::vprintf(format, again);
@@ -44,7 +43,7 @@ void printFormatted(const char* format, ...) {
 }
 
 void insertText(const std::string& text) {
-    screenRecord += text;
+    screenWritten(text);
     std::cout << text;
 }
 
@@ -53,10 +52,8 @@ void flushScreen() {
     std::fflush(stdout);
 }
 
-const std::string& drawnSinceClear() { return screenRecord; }
-
 void clearScreen() {
-    screenRecord.clear();
+    screenErased();
     printFormatted("\x1b[2J");
 }
 

@@ -1,5 +1,4 @@
-// Screen output: the two escape sequences, positioned and centred text, gauge bars, and the
-// record of what has been drawn since the screen was last cleared.
+// Screen output: the two escape sequences, positioned and centred text, gauge bars.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +16,10 @@ void printCentered(std::string text, ScreenPos pos);  // each line centred over 
 std::string makeBar(std::int32_t value);
 
 // The two output paths to standard output. Both go through the same stdio buffer, so the
-// bytes reach the terminal in the order of the calls.
+// bytes reach the terminal in the order of the calls; both hand their bytes to the platform's
+// screen record too.
 void printFormatted(const char* format, ...);  // formatted printing
 void insertText(const std::string& text);      // stream insertion into std::cout
 
 // Sends everything drawn so far to the terminal; called as each key wait begins.
 void flushScreen();
-
-// Everything written since the last clearScreen, starting with that clear: written again, it
-// restores the screen after a suspend or a resize.
-const std::string& drawnSinceClear();

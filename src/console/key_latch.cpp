@@ -2,7 +2,7 @@
 #include "console/key_latch.h"
 
 #include "console/drawing.h"
-#include "console/platform.h"
+#include "platform/platform.h"
 
 std::array<std::int16_t, 256> keyLatch{};
 

@@ -4,13 +4,11 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/keys.h"
+
 // One entry per virtual-key code: 0 free, negative once a press was accepted and no poll of
 // that key has seen it up since.
 extern std::array<std::int16_t, 256> keyLatch;
-
-constexpr std::int32_t vkEnter = 13;
-constexpr std::int32_t vkQ = 81;
-constexpr std::int32_t vkDigit0 = 48;
 
 enum KeyPoll : std::int32_t { keyUp = 0, keyNewPress = 1, keyHeld = 2 };
 

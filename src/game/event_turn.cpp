@@ -1,13 +1,14 @@
 // One Event turn: draw, choose by digit key, resolve, wait for ENTER, wipe and redraw the panel.
 #include "game/event_turn.h"
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 
 #include "console/conditions_panel.h"
 #include "console/drawing.h"
 #include "console/key_latch.h"
-#include "console/platform.h"
+#include "platform/platform.h"
 #include "state/conditions.h"
 
 namespace {
@@ -28,6 +29,25 @@ void writeBlanks(int count) {
 }
 }  // namespace
 
+std::string effectsLine(const std::vector<std::int32_t>& effects) {
+    std::string line;
+    for (std::size_t i = 0; i + 1 < effects.size(); i += 2) {
+        const std::int32_t delta = effects.at(i + 1);
+        line += conditionNames.at(static_cast<std::size_t>(effects.at(i))) + " " + (delta > 0 ? "+" : "") +
+                std::to_string(delta) + " ";
+    }
+    return line;
+}
+
+ScreenSize layoutSize(const std::vector<Event>& events) {
+    // The Event area and the panel take columns 1 to 102; the effects line starts at column 81.
+    std::size_t longest = 0;
+    for (const Event& event : events) {
+        for (const Option& option : event.options) longest = std::max(longest, effectsLine(option.effects).size());
+    }
+    return {std::max(102, 80 + static_cast<int>(longest)), 15};
+}
+
 std::int32_t runEvent(const Event& event) {
     const auto optionCount = static_cast<std::int32_t>(event.options.size());
 
@@ -44,11 +64,7 @@ std::int32_t runEvent(const Event& event) {
     const std::vector<std::int32_t>& effects = option.effects;
     for (std::size_t i = 0; i + 1 < effects.size(); i += 2) applyEffect(effects.at(i), effects.at(i + 1));
     moveCursor(10, 81);
-    for (std::size_t i = 0; i + 1 < effects.size(); i += 2) {
-        const std::int32_t delta = effects.at(i + 1);
-        insertText(conditionNames.at(static_cast<std::size_t>(effects.at(i))) + " " + (delta > 0 ? "+" : "") +
-                   std::to_string(delta) + " ");
-    }
+    insertText(effectsLine(effects));
 
     moveCursor(static_cast<std::int32_t>(chosen) + 4, 1);
     waitForKey(vkEnter);

@@ -2,8 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "platform/platform.h"
 #include "state/event.h"
 
 // Plays the Event from drawing to clean-up. Returns 0.
 std::int32_t runEvent(const Event& event);
+
+// The effects line of an Option: for each pair the condition's name, a blank, the authored delta
+// (with "+" when positive) and a blank.
+std::string effectsLine(const std::vector<std::int32_t>& effects);
+
+// The smallest terminal in which turns of these Events fit, effects lines included.
+ScreenSize layoutSize(const std::vector<Event>& events);

@@ -6,9 +6,9 @@
 #include "console/conditions_panel.h"
 #include "console/drawing.h"
 #include "console/key_latch.h"
-#include "console/platform.h"
 #include "game/event_turn.h"
 #include "game/play_order.h"
+#include "platform/platform.h"
 #include "state/conditions.h"
 
 namespace {

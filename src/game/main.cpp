@@ -7,9 +7,10 @@
 #include <exception>
 #include <iostream>
 
-#include "console/platform.h"
+#include "game/event_turn.h"
 #include "game/game_loop.h"
 #include "game/play_order.h"
+#include "platform/platform.h"
 #include "state/event_catalog.h"
 
 int main() {
@@ -20,16 +21,16 @@ int main() {
         std::srand(static_cast<std::uint32_t>(std::time(nullptr)));
         buildEventCatalog();
         shuffleEvents();
-        openTerminal();
+        openTerminal(layoutSize(playOrder));
         runGame();
-        closeTerminal();
+        closeTerminal(HandBack::asDrawn);
         return 0;
     } catch (const EarlyEnd& end) {
-        closeTerminal();
+        closeTerminal(end.handBack);
         if (!end.reason.empty()) std::cerr << "bootcamp: " << end.reason << '\n';
         return end.status;
     } catch (const std::exception& error) {
-        closeTerminal();
+        closeTerminal(HandBack::belowLayout);
         std::cerr << "bootcamp: " << error.what() << '\n';
         return 1;
     }

@@ -27,6 +27,10 @@ END_PROMPT = 'Press ENTER to restart or Q to quit'
 CLEAR = b'\x1b[2J'
 POP = b'\x1b[<u'
 KEYPAD_NUMERIC = b'\x1b>'
+QUERIES = b'\x1b=\x1b[?1035$p\x1b[?u\x1b[c'   # keypad mode, NumLock mode, flags, device
+# The cursor to column 1 under the 15 rows of the layout (the tty adds a CR to the LF).
+BELOW_LAYOUT = b'\x1b[15;1H\r\r\n'
+KEYPAD_ENTER = 57414
 PANEL_COL = 80          # the conditions panel's first column (0-based)
 EFFECTS_ROW = 9         # the effects line, at PANEL_COL
 OUTCOME_ROW = 7
@@ -217,12 +221,18 @@ class GameCase(unittest.TestCase):
         self.assertEqual(code, 0, 'Q on the ending screen')
         self.assertTrue(t.is_blank(), f'screen left after Q: {t.snapshot()[:5]}')
 
-    def assert_given_back(self, t, pushed):
-        """The terminal as it was before the game: modes, kitty flags, keypad mode."""
+    def assert_given_back(self, t, pushed, below=True):
+        """The terminal as it was before the game: modes, kitty flags, keypad mode. Cut short
+        (below=True), the game leaves the cursor at column 1 under its layout, where the
+        shell's prompt then lands; after Q it stays where the cleared screen left it."""
         self.assertEqual(t.termios_now(), t.termios_before, 'terminal modes not restored')
         self.assertEqual(t.flags, [0], 'kitty flag stack not back to where it was')
-        tail = POP + KEYPAD_NUMERIC if pushed else KEYPAD_NUMERIC
+        tail = (BELOW_LAYOUT if below else b'') + (POP if pushed else b'') + KEYPAD_NUMERIC
         self.assertTrue(bytes(t.raw).endswith(tail), f'last bytes written: {bytes(t.raw[-40:])!r}')
+        if below:
+            self.assertEqual(t.cursor(), (15, 0), 'the cursor is not under the layout')
+        else:
+            self.assertNotIn(BELOW_LAYOUT, t.raw)
         if not pushed:
             self.assertNotIn(POP, t.raw)
 
@@ -240,7 +250,7 @@ class ProtocolTests(GameCase):
     def test_kitty_terminal_gets_flags_pushed_and_popped(self):
         t = self.start(kitty=True)
         first_clear = t.raw.find(CLEAR)
-        self.assertEqual(bytes(t.raw[:first_clear]), b'\x1b=\x1b[?u\x1b[c\x1b[>15u')
+        self.assertEqual(bytes(t.raw[:first_clear]), QUERIES + b'\x1b[>15u')
         self.assertEqual(t.flags, [0, 15])
         self.pass_intro(t)
         self.assertEqual(t.flags, [0, 15])
@@ -254,7 +264,7 @@ class ProtocolTests(GameCase):
     def test_terminal_without_protocol_gets_nothing_pushed(self):
         t = self.start(kitty=False)
         first_clear = t.raw.find(CLEAR)
-        self.assertEqual(bytes(t.raw[:first_clear]), b'\x1b=\x1b[?u\x1b[c')
+        self.assertEqual(bytes(t.raw[:first_clear]), QUERIES)
         self.pass_intro(t)
         self.assertEqual(t.flags, [0])
         self.play_to_ending(t)
@@ -262,6 +272,84 @@ class ProtocolTests(GameCase):
         self.assertEqual(after_last_clear(t), KEYPAD_NUMERIC)
         self.assertNotIn(b'\x1b[>', t.raw)
         self.assertNotIn(POP, t.raw)
+
+
+class LateReplyTests(GameCase):
+    """Over a slow link the terminal's replies come after the game's half-second wait."""
+
+    def test_a_late_flags_reply_switches_to_key_events(self):
+        t = self.start(reply_delay=0.8, intro=False)
+        self.assertTrue(t.wait_until(at_intro, 5))
+        self.assertEqual(t.flags, [0], 'pushed before any reply came')
+        self.assertTrue(t.wait_until(lambda s: s.flags == [0, 15], 3), 'the late reply was not taken')
+        # from now on keys come as events: a held digit and a held ENTER follow the latch rules
+        self.pass_intro(t)
+        t.press(digit(2))
+        self.wait_outcome(t, 2)
+        first = prompt(t)
+        t.press(KEY_ENTER)
+        self.assertTrue(t.wait_until(lambda s: (prompt(s) != first and outcome_shown(s)) or at_ending(s), 5),
+                        f'ENTER did not close the turn: {t.snapshot()[:12]}')
+        if not at_ending(t):
+            # the digit still held chose in the next Event; the ENTER still held does not close it
+            self.assertEqual(chosen_option(t), 2)
+            self.assert_nothing_happens(t, 'ENTER held from the turn before')
+        t.release(KEY_ENTER)
+        t.release(digit(2))
+        t.send(kitty_key(ord('c'), CTRL))
+        self.assertEqual(t.wait_exit(5), 130)
+        self.assert_given_back(t, pushed=True)
+        self.assertEqual(t.raw.count(b'\x1b[>'), 1, 'pushed more than once')
+
+    def test_keys_before_a_late_reply_still_count(self):
+        t = self.start(reply_delay=0.8, intro=False)
+        self.assertTrue(t.wait_until(at_intro, 5))
+        t.send(b'\r')                         # a legacy Enter, before the terminal has answered
+        self.assertTrue(t.wait_until(awaiting_choice, 5))
+        self.assertTrue(t.wait_until(lambda s: s.flags == [0, 15], 3))
+        self.choose(t, 0)
+
+
+class NumLockModeTests(GameCase):
+    """xterm sends keypad digits as main-row digits while its NumLock mode (1035) is set."""
+
+    def test_the_mode_is_reset_while_playing_and_set_back_on_every_way_out(self):
+        for way in ('q', 'ctrl-c', 'sigterm'):
+            with self.subTest(way=way):
+                t = self.start(kitty=False, modes={1035: True})
+                self.assertFalse(t.modes[1035], 'NumLock mode still set while playing')
+                self.pass_intro(t)
+                if way == 'q':
+                    self.play_to_ending(t)
+                    self.quit_at_ending(t)
+                elif way == 'ctrl-c':
+                    t.send(b'\x03')
+                    t.wait_exit(5)
+                else:
+                    t.signal(signal.SIGTERM)
+                    t.wait_exit(5)
+                self.assertTrue(t.modes[1035], 'NumLock mode not set back')
+
+    def test_set_back_while_stopped_and_reset_again_after(self):
+        t = self.start(kitty=False, modes={1035: True}, job_control=True)
+        self.pass_intro(t)
+        t.signal(signal.SIGTSTP)
+        self.assertTrue(t.wait_stopped(True, 5))
+        t.pump(0.2)
+        self.assertTrue(t.modes[1035])
+        t.signal(signal.SIGCONT)
+        self.assertTrue(t.wait_stopped(False, 5))
+        self.assertTrue(t.wait_until(lambda s: not s.modes[1035], 5))
+        t.signal(signal.SIGTERM)
+        t.wait_exit(5)
+
+    def test_a_mode_already_reset_is_left_alone(self):
+        t = self.start(kitty=False, modes={1035: False})
+        self.pass_intro(t)
+        t.signal(signal.SIGTERM)
+        t.wait_exit(5)
+        self.assertNotIn(b'\x1b[?1035h', t.raw)
+        self.assertNotIn(b'\x1b[?1035l', t.raw)
 
 
 # ---- 2. a whole run, restart, quit --------------------------------------------------------
@@ -288,7 +376,7 @@ class PlaythroughTests(GameCase):
         self.assertEqual(prompts, first_prompts, 'the same choices gave other Events')
         self.assertEqual((values, days), (first_values, first_days))
         self.quit_at_ending(t)
-        self.assert_given_back(t, pushed=True)
+        self.assert_given_back(t, pushed=True, below=False)
         self.assertEqual(after_last_clear(t), POP + KEYPAD_NUMERIC)
 
 
@@ -344,6 +432,30 @@ class HeldKeyTests(GameCase):
         # Num Lock rides along on the main-row keys too and must not hide them
         t.tap(digit(1), NUM_LOCK)
         self.wait_outcome(t, 1, 'for main-row 1 with Num Lock on')
+
+    def test_keypad_enter_goes_on_like_enter(self):
+        for kitty in (True, False):
+            with self.subTest(kitty=kitty):
+                t = self.start(kitty=kitty)
+                # kitty reports the keypad's Enter as its own key; others send ESC O M in the
+                # keypad's application mode
+                kp_enter = kitty_tap(KEYPAD_ENTER, NUM_LOCK) if kitty else b'\x1bOM'
+                t.send(kp_enter)
+                self.assertTrue(t.wait_until(awaiting_choice, 5), f'keypad Enter at the intro: {t.snapshot()[:6]}')
+                self.choose(t, 0)
+                t.send(kp_enter)
+                self.assertTrue(t.wait_until(lambda s: awaiting_choice(s) or at_ending(s), 5),
+                                f'keypad Enter did not close the turn: {t.snapshot()[:12]}')
+
+    def test_keypad_enter_held_is_one_press(self):
+        t = self.start()
+        t.press(KEYPAD_ENTER)
+        self.assertTrue(t.wait_until(awaiting_choice, 5))
+        self.choose(t, 1)
+        self.assert_nothing_happens(t, 'keypad Enter still held from the intro')
+        t.release(KEYPAD_ENTER)
+        t.tap(KEY_ENTER)
+        self.assertTrue(t.wait_until(lambda s: awaiting_choice(s) or at_ending(s), 5))
 
     def test_repeats_keep_a_key_down_without_new_presses(self):
         t = self.start()
@@ -446,7 +558,7 @@ class ExitPathTests(GameCase):
         t = self.start_playing()
         self.play_to_ending(t)
         self.quit_at_ending(t)
-        self.assert_given_back(t, pushed=True)
+        self.assert_given_back(t, pushed=True, below=False)
 
     def test_ctrl_c_reported_as_a_key(self):
         t = self.start_playing()
@@ -511,7 +623,7 @@ class ExitPathTests(GameCase):
         t = self.start_playing(kitty=False)
         self.play_to_ending(t)
         self.quit_at_ending(t)
-        self.assert_given_back(t, pushed=False)
+        self.assert_given_back(t, pushed=False, below=False)
 
     def test_legacy_sigint(self):
         t = self.start_playing(kitty=False)
@@ -540,7 +652,8 @@ class SuspendTests(GameCase):
         t.pump(0.2)
         self.assertEqual(t.termios_now(), t.termios_before, 'modes not given back while stopped')
         self.assertEqual(t.flags, [0], 'kitty flags still pushed while stopped')
-        self.assertTrue(bytes(t.raw).endswith(POP + KEYPAD_NUMERIC), bytes(t.raw[-30:]))
+        self.assertTrue(bytes(t.raw).endswith(BELOW_LAYOUT + POP + KEYPAD_NUMERIC), bytes(t.raw[-30:]))
+        self.assertEqual(t.cursor(), (15, 0), '"Stopped" would land inside the game\'s text')
         t.signal(signal.SIGCONT)
         self.assertTrue(t.wait_stopped(False, 5), 'the game did not continue')
         self.assertTrue(t.wait_until(lambda s: s.snapshot() == snap and s.flags == [0, 15], 5),
@@ -602,7 +715,7 @@ class SuspendTests(GameCase):
         self.assertTrue(t.wait_stopped(True, 5), 'the game did not stop')
         t.pump(0.2)
         self.assertEqual(t.termios_now(), t.termios_before)
-        self.assertTrue(bytes(t.raw).endswith(KEYPAD_NUMERIC))
+        self.assertTrue(bytes(t.raw).endswith(BELOW_LAYOUT + KEYPAD_NUMERIC), bytes(t.raw[-30:]))
         t.signal(signal.SIGCONT)
         self.assertTrue(t.wait_stopped(False, 5))
         self.assertTrue(t.wait_until(lambda s: s.snapshot() == snap, 5), f'not redrawn: {t.snapshot()[:12]}')
@@ -630,18 +743,27 @@ class SuspendTests(GameCase):
 
 class TerminalSizeTests(GameCase):
 
+    # The effects line runs from column 81 to column 133 at most with the authored Events.
     def size_notice(self, t):
-        return t.find_text('This game needs a terminal of at least 102 columns and 15 rows') is not None
+        return t.find_text('This game needs a terminal of at least 133 columns and 15 rows') is not None
 
-    def test_smallest_terminal_plays(self):
-        t = self.start(cols=102, rows=15)
+    def test_smallest_terminal_plays_without_wrapping(self):
+        t = self.start(cols=133, rows=15)
         self.pass_intro(t)
         self.assertEqual(panel(t), STARTING)
+        for turn in range(4):
+            self.choose(t, 1)
+            self.assertTrue(effects_text(t), 'no effects line')
+            # nothing of the effects line wrapped onto the next row
+            self.assertEqual(t.line(10).strip(), '', f'turn {turn}: {t.snapshot()[9:11]}')
+            self.close_turn(t)
+            if at_ending(t):
+                break
 
     def test_too_small_waits_for_a_resize(self):
-        t = self.start(cols=101, rows=15, intro=False)
+        t = self.start(cols=132, rows=15, intro=False)
         self.assertTrue(t.wait_until(self.size_notice, 5), f'no size notice: {t.snapshot()[:4]}')
-        self.assertTrue(t.find_text('this one has 101 columns and 15 rows'))
+        self.assertTrue(t.find_text('this one has 132 columns and 15 rows'))
         t.tap(KEY_ENTER)
         t.tap(digit(1))
         self.assert_nothing_happens(t, 'keys while the terminal is too small')
@@ -655,7 +777,7 @@ class TerminalSizeTests(GameCase):
         t.tap(KEY_Q)
         self.assertEqual(t.wait_exit(5), 0)
         self.assertTrue(t.is_blank())
-        self.assert_given_back(t, pushed=True)
+        self.assert_given_back(t, pushed=True, below=False)
 
     def test_shrinking_mid_turn_and_growing_back_redraws(self):
         t = self.start()

@@ -21,6 +21,13 @@ ESC = b'\x1b'
 # The kitty keyboard control sequences a program sends: CSI ? u query, CSI > f u push,
 # CSI < n u pop, CSI = f ; m u set.
 KITTY_RE = re.compile(rb'\x1b\[([<>=?])([0-9;]*)u')
+# DECRQM, the question whether a DEC private mode is set: CSI ? mode $ p. pyte 0.8 would print
+# its final byte, so the rig answers it itself.
+MODE_QUERY_RE = re.compile(rb'\x1b\[\?(\d+)\$p')
+# The control sequences the rig handles instead of pyte, in the order they come.
+CONTROL_RE = re.compile(KITTY_RE.pattern + rb'|' + MODE_QUERY_RE.pattern)
+# DEC private mode set and reset: CSI ? mode h, CSI ? mode l.
+MODE_SET_RE = re.compile(rb'\x1b\[\?(\d+)([hl])')
 # A complete escape sequence starting at a given ESC (CSI, or ESC and one more byte).
 ESC_DONE_RE = re.compile(rb'\x1b(\[[0-?]*[ -/]*[@-~]|[^\[])')
 
@@ -63,8 +70,13 @@ class GameTerminal:
     program is gone (the master then never reads EOF)."""
 
     def __init__(self, argv, cols=140, rows=40, kitty=True, ctty=True, job_control=False,
-                 spare_slave=False, env=None):
+                 spare_slave=False, env=None, reply_delay=0.0, modes=None):
         self.argv, self.cols, self.rows, self.kitty = list(argv), cols, rows, kitty
+        # replies to the program's queries go out this many seconds late, in order (a slow link)
+        self.reply_delay = reply_delay
+        self.delayed = []            # (due time, reply bytes), oldest first
+        # DEC private modes this terminal knows, {mode: set?}; DECRQM answers 0 for the others
+        self.modes = dict(modes or {})
         self.flags = [0]             # kitty flag stack; its top is what is in force
         self.pending = b''           # an escape sequence cut at the end of a read
         self.raw = bytearray()       # every byte the program wrote
@@ -73,7 +85,7 @@ class GameTerminal:
         self.stopped = False         # job control only: stopped by a signal right now
         self.screen = pyte.Screen(cols, rows)
         # pyte answers DA1 (CSI c) through this hook; that reply is what ends detection
-        self.screen.write_process_input = lambda text: self.send(text.encode())
+        self.screen.write_process_input = lambda text: self.reply(text.encode())
         self.stream = pyte.ByteStream(self.screen)
         self._display = None         # pyte rebuilds every line per call: kept until output
 
@@ -178,6 +190,17 @@ class GameTerminal:
             if error.errno not in (errno.EIO, errno.EBADF):
                 raise
 
+    def reply(self, data):
+        """A terminal's answer to a query: at once, or reply_delay seconds later."""
+        if self.reply_delay:
+            self.delayed.append((time.monotonic() + self.reply_delay, data))
+        else:
+            self.send(data)
+
+    def _send_due_replies(self):
+        while self.delayed and self.delayed[0][0] <= time.monotonic():
+            self.send(self.delayed.pop(0)[1])
+
     def press(self, code, mods=0):
         self.send(kitty_key(code, mods, PRESS))
 
@@ -204,15 +227,24 @@ class GameTerminal:
             self.pending = b''
         # pyte 0.8 prints a stray 'u' for CSI < u: kitty sequences are handled here and never
         # reach pyte, and text around them is fed in order so replies keep the query order
+        for match in MODE_SET_RE.finditer(data):
+            mode = int(match.group(1))
+            if mode in self.modes:
+                self.modes[mode] = match.group(2) == b'h'
         pos = 0
-        for match in KITTY_RE.finditer(data):
+        for match in CONTROL_RE.finditer(data):
             self.stream.feed(data[pos:match.start()])
             pos = match.end()
+            if match.group(3) is not None:
+                mode = int(match.group(3))
+                state = (1 if self.modes[mode] else 2) if mode in self.modes else 0
+                self.reply(f'\x1b[?{mode};{state}$y'.encode())
+                continue
             kind, args = match.group(1), match.group(2).decode()
             nums = [int(x) for x in args.split(';') if x] or [0]
             if kind == b'?':
                 if self.kitty:
-                    self.send(f'\x1b[?{self.flags[-1]}u'.encode())
+                    self.reply(f'\x1b[?{self.flags[-1]}u'.encode())
             elif kind == b'>':
                 self.flags.append(nums[0])
             elif kind == b'<':
@@ -227,6 +259,9 @@ class GameTerminal:
         """One read of whatever the program wrote, waiting up to `wait` s. False at EOF."""
         if self.fd is None:
             return False
+        self._send_due_replies()
+        if self.delayed:
+            wait = min(wait, self.delayed[0][0] - time.monotonic())
         ready, _, _ = select.select([self.fd], [], [], max(0.0, wait))
         if not ready:
             return True

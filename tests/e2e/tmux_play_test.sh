@@ -132,10 +132,14 @@ prompt_shown() { grep -qE '^shell\$( |$)' <<<"$SCREEN"; }
 screen_is() { [ "$SCREEN" = "$1" ]; }
 top_is() { [ "$(top "$1" "$SCREEN" "$2")" = "$(top "$1" "$3" "$2")" ]; }  # ROWS COLUMNS TEXT
 stopped_with_prompt() { has "Stopped" && prompt_shown; }
+# The shell took over under the layout: rows 1 to 15 as the game left them, the shell from row 16.
+below_the_layout() {
+    [ "$(top 15)" = "$(top 15 "$1")" ] && sed -n '16,$p' <<<"$SCREEN" | grep -qE '^shell\$( |$)'
+}
 notice_says() {  # the wrapped notice read as one line, with the size needed and the size now
     local text
     text=$(T capture-pane -p -J -t g | tr '\n' ' ')
-    grep -qw 102 <<<"$text" && grep -qw 15 <<<"$text" && grep -qw "$1" <<<"$text" && grep -qw "$2" <<<"$text"
+    grep -qw 133 <<<"$text" && grep -qw 15 <<<"$text" && grep -qw "$1" <<<"$text" && grep -qw "$2" <<<"$text"
 }
 
 # ---- processes and modes ---------------------------------------------------------------------
@@ -327,6 +331,8 @@ if start_in_shell 180 40 "$(printf '%q' "$GAME")"; then
         check "C-z: the process is stopped (state T)" 'state $(state "$GAME_PID")' \
             wait_until 5 is_state "$GAME_PID" T
         check "C-z: the shell and its prompt are back" 'screen: $(flat)' wait_for 5 stopped_with_prompt
+        check "C-z: \"Stopped\" and the prompt land under the game's 15 rows, which stay as they were" \
+            'screen: $(flat)' below_the_layout "$SUSPENDED_AT"
         check "C-z: canonical mode and echo given back" 'stty: $(mode_flags)' flags_are "icanon echo"
         NOW_MODES=$(modes)
         check "C-z: terminal modes equal those before the game (stty -g)" 'before $BEFORE_MODES, now $NOW_MODES' \
@@ -403,7 +409,7 @@ if start_in_shell 180 40 "$CMD_HOLD"; then
     check "resize to 140x30 at the ENTER wait: the screen as it was" 'screen: $(flat)' \
         wait_for 5 top_is 15 140 "$AT_ENTER"
     resize 90 20
-    check "resize to 90x20: notice with 102 columns, 15 rows and the size now (90, 20)" \
+    check "resize to 90x20: notice with 133 columns, 15 rows and the size now (90, 20)" \
         'screen: $(flat)' wait_for 5 notice_says 90 20
     resize 100 30
     check "resize to 100x30: the notice follows the size (100, 30)" 'screen: $(flat)' wait_for 5 notice_says 100 30
@@ -431,7 +437,7 @@ fi
 # =============================================================================================
 # 4. Started in a terminal that is too small.
 if start_in_shell 80 24 "$CMD_HOLD"; then
-    check "start at 80x24: the size notice (102, 15, 80, 24)" 'screen: $(flat)' wait_for 5 notice_says 80 24
+    check "start at 80x24: the size notice (133, 15, 80, 24)" 'screen: $(flat)' wait_for 5 notice_says 80 24
     resize 180 40
     check "enlarged to 180x40: the intro" 'screen: $(flat)' wait_for 5 intro_shown
     key Enter

@@ -16,17 +16,17 @@
 #include <stdexcept>
 #include <string>
 
-#include "console/drawing.h"
-#include "console/input_decoder.h"
-#include "console/key_latch.h"
-#include "console/key_queue.h"
-#include "console/platform.h"
+#include "platform/input_decoder.h"
+#include "platform/key_queue.h"
+#include "platform/keys.h"
+#include "platform/platform.h"
+#include "platform/screen_record.h"
 
 namespace {
 constexpr int inputFd = STDIN_FILENO;
 constexpr int outputFd = STDOUT_FILENO;
-constexpr int minColumns = 102;
-constexpr int minRows = 15;
+
+ScreenSize layout{102, 15};
 
 // Kept static and plain so the signal handlers can give the terminal back with safe calls only.
 termios savedModes;
@@ -34,14 +34,25 @@ termios gameModes;
 volatile std::sig_atomic_t terminalOpen = 0;
 volatile std::sig_atomic_t speaksProtocol = 0;  // the terminal reports key presses and releases
 volatile std::sig_atomic_t flagsPushed = 0;     // our keyboard flags are in force, to be popped
+volatile std::sig_atomic_t numLockWasOn = 0;    // xterm's NumLock mode was set; we reset it
 volatile std::sig_atomic_t resumed = 0;         // back from a suspend: re-enter game mode
 volatile std::sig_atomic_t resized = 0;
 int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the wait
+// "\e[<rows>;1H\r\n": column 1 of the row under the layout, scrolling if the layout fills the
+// terminal. Made once at start, so the signal handlers need not format it.
+char belowLayout[32] = "";
+std::size_t belowLayoutLength = 0;
 
 constexpr char pushFlags[] = "\x1b[>15u";  // disambiguate, event types, alternate keys, all keys
 constexpr char popFlags[] = "\x1b[<u";
 constexpr char keypadApplication[] = "\x1b=";  // keypad digits then differ from the main row
 constexpr char keypadNumeric[] = "\x1b>";
+// xterm sends a keypad digit with NumLock on as the main row's digit, application mode or not,
+// unless its NumLock mode (1035) is reset. Its state is asked first, so it can be set back.
+constexpr char askNumLockMode[] = "\x1b[?1035$p";
+constexpr char numLockModeOff[] = "\x1b[?1035l";
+constexpr char numLockModeOn[] = "\x1b[?1035h";
+constexpr std::int32_t modeSet = 1;  // DECRQM's answer for a mode that is set and can be reset
 
 InputDecoder decoder;
 KeyQueue keys;
@@ -102,15 +113,14 @@ void restoreModes() {
 }
 
 // The keyboard back to its legacy form and the modes back as they were, with only calls that
-// are safe in a signal handler.
+// are safe in a signal handler; the cursor under the layout, for the shell that takes over.
 void giveBack() {
     if (!terminalOpen) return;
-    if (flagsPushed) {
-        writeLiteral("\x1b[<u\x1b>");
-    } else {
-        writeLiteral(keypadNumeric);
-    }
+    writeAll(belowLayout, belowLayoutLength);
+    if (flagsPushed) writeLiteral(popFlags);
     flagsPushed = 0;
+    writeLiteral(keypadNumeric);
+    if (numLockWasOn) writeLiteral(numLockModeOn);
     restoreModes();
 }
 
@@ -119,6 +129,7 @@ void giveBack() {
 void enterGameMode() {
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
     writeLiteral(keypadApplication);
+    if (numLockWasOn) writeLiteral(numLockModeOff);
     if (speaksProtocol && !flagsPushed) {
         writeLiteral(pushFlags);
         flagsPushed = 1;
@@ -170,12 +181,12 @@ bool terminalTooSmall(int& columns, int& rows) {
     }
     columns = size.ws_col;
     rows = size.ws_row;
-    return columns < minColumns || rows < minRows;
+    return columns < layout.columns || rows < layout.rows;
 }
 
 void redraw() {
     std::fflush(stdout);
-    const std::string& screen = drawnSinceClear();
+    const std::string& screen = screenSinceErase();
     writeAll(screen.data(), screen.size());
 }
 
@@ -187,16 +198,40 @@ std::vector<InputEvent> readInput() {
     do {
         count = ::read(inputFd, bytes, sizeof bytes);
     } while (count < 0 && errno == EINTR);
-    if (count <= 0) throw EarlyEnd{1, "the terminal has gone away"};
+    if (count <= 0) throw EarlyEnd{1, "the terminal has gone away", HandBack::belowLayout};
     return decoder.feed({bytes, static_cast<std::size_t>(count)});
 }
 
 void suspendNow() { std::raise(SIGTSTP); }
 
+bool starting = false;  // in the start-up wait: nothing drawn yet
+
+// A mode change goes out after what the game has buffered: at start-up in the same write as
+// the first screen, later at once.
+void switchNow(const char* bytes) {
+    std::fputs(bytes, stdout);
+    if (!starting) std::fflush(stdout);
+}
+
+// The terminal's answers to the start-up queries, whenever they come: over a slow link they
+// can arrive after the start-up wait, and are acted on then. A flags reply means the terminal
+// reports key releases: our flags go in, and keys arrive as events from then on.
+void takeReply(const InputEvent& event) {
+    if (event.kind == InputKind::protocolReply && !speaksProtocol) {
+        speaksProtocol = 1;
+        switchNow(pushFlags);
+        flagsPushed = 1;
+    } else if (event.kind == InputKind::numLockModeReply && event.value == modeSet && !numLockWasOn) {
+        numLockWasOn = 1;
+        switchNow(numLockModeOff);
+    }
+}
+
 // Ctrl+C and Ctrl+Z reported as keys act as their signals would, wherever the game waits.
 void takeControlKey(const InputEvent& event) {
-    if (event.kind == InputKind::interrupt) throw EarlyEnd{130, ""};
+    if (event.kind == InputKind::interrupt) throw EarlyEnd{130, "", HandBack::belowLayout};
     if (event.kind == InputKind::suspend) suspendNow();
+    takeReply(event);
 }
 
 void takeKeyEvents(const std::vector<InputEvent>& events) {
@@ -253,10 +288,10 @@ bool inputBefore(KeyClock::time_point deadline) {
 
 void showSizeNotice(int columns, int rows) {
     std::fflush(stdout);  // anything buffered for the terminal goes first
-    const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " + std::to_string(minColumns) +
-                               " columns and " + std::to_string(minRows) + " rows; this one has " +
-                               std::to_string(columns) + " columns and " + std::to_string(rows) +
-                               " rows.\nMake the window larger, or press Q to quit.";
+    const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " +
+                               std::to_string(layout.columns) + " columns and " + std::to_string(layout.rows) +
+                               " rows; this one has " + std::to_string(columns) + " columns and " +
+                               std::to_string(rows) + " rows.\nMake the window larger, or press Q to quit.";
     writeAll(notice.data(), notice.size());
 }
 
@@ -282,7 +317,7 @@ void waitUntilLargeEnough() {
         for (const InputEvent& event : readInput()) {
             if ((event.kind == InputKind::keyTap || event.kind == InputKind::keyDown) && event.value == vkQ) {
                 writeLiteral("\x1b[2J");
-                throw EarlyEnd{0, ""};
+                throw EarlyEnd{0, "", HandBack::asDrawn};  // a quit, like Q on the end screen
             }
             takeControlKey(event);
         }
@@ -310,13 +345,16 @@ void handleSignalFlags() {
 }
 }  // namespace
 
-void openTerminal() {
+void openTerminal(ScreenSize needed) {
     if (!::isatty(inputFd) || !::isatty(outputFd)) {
         throw std::runtime_error("standard input and output must be a terminal");
     }
     if (::tcgetattr(inputFd, &savedModes) != 0) throw std::runtime_error("cannot read the terminal's modes");
     if (::pipe(wakePipe) != 0) throw std::runtime_error("cannot create a pipe");
     for (const int fd : wakePipe) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    layout = needed;
+    const int length = std::snprintf(belowLayout, sizeof belowLayout, "\x1b[%d;1H\r\n", layout.rows);
+    belowLayoutLength = length > 0 && static_cast<std::size_t>(length) < sizeof belowLayout ? length : 0;
 
     // No echo, no line editing, no flow control, CR kept as CR; output processing stays, so
     // "\n" still starts the next line at column 1. ISIG stays: Ctrl+C and Ctrl+Z keep working
@@ -340,35 +378,34 @@ void openTerminal() {
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
 
     // Does the terminal report key releases? Ask for its keyboard flags, then for its device
-    // attributes, which every terminal answers: a flags reply first means yes. Keys typed
-    // meanwhile are kept. The keypad goes into application mode in the same write.
-    writeLiteral("\x1b=\x1b[?u\x1b[c");
+    // attributes, which every terminal answers: a flags reply means yes, and the replies come
+    // in the order asked. Keys typed meanwhile are kept. The keypad goes into application mode
+    // and xterm is asked about its NumLock mode in the same write.
+    writeLiteral("\x1b=");
+    writeLiteral(askNumLockMode);
+    writeLiteral("\x1b[?u\x1b[c");
     const KeyClock::time_point deadline = KeyClock::now() + std::chrono::milliseconds(500);
+    starting = true;
     bool answered = false;
-    bool flagsReply = false;
     while (!answered && inputBefore(deadline)) {
         std::vector<InputEvent> events = readInput();
         for (const InputEvent& event : events) {
-            if (event.kind == InputKind::protocolReply && !answered) flagsReply = true;
             if (event.kind == InputKind::deviceReply) answered = true;
         }
         takeKeyEvents(events);
     }
-    if (flagsReply) {
-        // Buffered, so it goes out in one write with the intro, still before the first clear.
-        speaksProtocol = 1;
-        std::fputs(pushFlags, stdout);
-        flagsPushed = 1;
-    }
+    starting = false;
     waitUntilLargeEnough();
 }
 
-void closeTerminal() {
+void closeTerminal(HandBack how) {
     if (!terminalOpen) return;
     // After the game's last output, in the same write.
+    if (how == HandBack::belowLayout) std::fwrite(belowLayout, 1, belowLayoutLength, stdout);
     if (flagsPushed) std::fputs(popFlags, stdout);
     flagsPushed = 0;
     std::fputs(keypadNumeric, stdout);
+    if (numLockWasOn) std::fputs(numLockModeOn, stdout);
     std::fflush(stdout);
     restoreModes();
     terminalOpen = 0;

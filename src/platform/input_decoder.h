@@ -8,14 +8,15 @@
 #include <vector>
 
 enum class InputKind {
-    keyTap,         // a legacy character: the key went down and up again; value = vk
-    keyDown,        // protocol press; value = vk
-    keyRepeat,      // protocol repeat, the key is still down; value = vk
-    keyUp,          // protocol release; value = vk
-    interrupt,      // Ctrl+C (protocol report, or a raw byte 3); value = 0
-    suspend,        // Ctrl+Z (protocol report, or a raw byte 26); value = 0
-    protocolReply,  // "\e[?<flags>u": the terminal speaks the kitty protocol; value = flags
-    deviceReply,    // "\e[?...c": the primary device attributes reply; value = 0
+    keyTap,            // a legacy character: the key went down and up again; value = vk
+    keyDown,           // protocol press; value = vk
+    keyRepeat,         // protocol repeat, the key is still down; value = vk
+    keyUp,             // protocol release; value = vk
+    interrupt,         // Ctrl+C (protocol report, or a raw byte 3); value = 0
+    suspend,           // Ctrl+Z (protocol report, or a raw byte 26); value = 0
+    protocolReply,     // "\e[?<flags>u": the terminal speaks the kitty protocol; value = flags
+    deviceReply,       // "\e[?...c": the primary device attributes reply; value = 0
+    numLockModeReply,  // "\e[?1035;<state>$y": xterm's NumLock mode; value = its state (0 to 4)
 };
 
 struct InputEvent {
@@ -24,7 +25,8 @@ struct InputEvent {
     bool operator==(const InputEvent&) const = default;
 };
 
-// Only the game's keys produce key events: vk 13 (ENTER), 48 to 57 (main-row digits), 81 (Q).
+// Only the game's keys produce key events: vk 13 (either Enter key), 48 to 57 (main-row digits),
+// 81 (Q).
 class InputDecoder {
 public:
     // Decodes the next bytes of the stream. A sequence split across calls is completed by the

@@ -1,5 +1,5 @@
 // Key changes shown to the polls one at a time, with the lapse of changes nobody polled.
-#include "console/key_queue.h"
+#include "platform/key_queue.h"
 
 void KeyQueue::add(std::int32_t vk, bool down, KeyClock::time_point at) {
     Key& key = keys.at(static_cast<std::size_t>(vk));

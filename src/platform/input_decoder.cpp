@@ -1,10 +1,12 @@
 // The terminal input state machine: legacy bytes, skipped escape sequences and kitty key reports.
-#include "console/input_decoder.h"
+#include "platform/input_decoder.h"
 
 #include <array>
 #include <cstddef>
 #include <optional>
 #include <utility>
+
+#include "platform/keys.h"
 
 namespace {
 
@@ -20,9 +22,6 @@ constexpr std::size_t longestSequence = 64;
 // kitty reports Unicode code points; a number past the last one names no key.
 constexpr std::int32_t lastCodePoint = 0x10FFFF;
 
-constexpr std::int32_t vkEnter = 13;
-constexpr std::int32_t vkQ = 81;
-
 // Modifier bits (the reported value minus one) that say nothing about the key pressed.
 constexpr std::int32_t lockBits = 64 | 128;
 constexpr std::int32_t ctrlBit = 4;
@@ -30,6 +29,8 @@ constexpr std::int32_t ctrlBit = 4;
 // The keypad's digit keys: never the main-row digits, whatever base layout key they report.
 constexpr std::int32_t firstKeypadDigit = 57399;
 constexpr std::int32_t lastKeypadDigit = 57408;
+// The keypad's Enter: ENTER, as the main one.
+constexpr std::int32_t keypadEnter = 57414;
 
 bool isDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
 
@@ -128,11 +129,13 @@ void InputDecoder::step(unsigned char byte, std::vector<InputEvent>& out) {
         }
         break;
     case State::ss3:
-        // Nothing after ESC O is a key the game wants (keypad digits and Enter in application
-        // mode, F1-F4, cursor keys), so its parameters are not even kept: a long one costs
-        // nothing and ends at its final byte like any other.
+        // Of what comes after ESC O (the keypad in application mode, F1-F4, cursor keys) only
+        // the keypad's Enter is a key of the game's: it goes on like the main Enter. Keypad
+        // digits (ESC O p to y) are never the main row's. Parameters (a modifier) are not kept:
+        // a long one costs nothing and ends at its final byte like any other.
         if (isFinal(byte)) {
             state = State::ground;
+            if (byte == 'M') emit(out, InputKind::keyTap, vkEnter);
         } else if (!isParameterByte(byte)) {
             state = State::ground;
             ground(byte, out);
@@ -250,8 +253,16 @@ void InputDecoder::finishCsi(unsigned char final, std::vector<InputEvent>& out) 
         inPaste = false;
         return;
     }
+    // "\e[?1035;<state>$y": the terminal's answer about its NumLock mode (DECRQM).
+    if (final == 'y' && body.starts_with("?1035;") && body.ends_with('$')) {
+        const std::string_view value = body.substr(6, body.size() - 7);
+        if (!value.empty() && allOf(value, isDigit) && !outOfRange(number(value))) {
+            emit(out, InputKind::numLockModeReply, number(value).value_or(0));
+        }
+        return;
+    }
     if (!allOf(body, isParameterByte)) {
-        return;  // intermediate bytes: nothing we decode has them
+        return;  // intermediate bytes: nothing else we decode has them
     }
     if (!body.empty() && body.front() == '?') {
         const std::string_view rest = body.substr(1);
@@ -303,7 +314,7 @@ void InputDecoder::finishKittyKey(std::string_view parameters, std::vector<Input
     const std::int32_t reported = mods.value_or(1);
     const std::int32_t bits = (reported > 0 ? reported - 1 : 0) & ~lockBits;
 
-    if (*code == vkEnter) {
+    if (*code == vkEnter || *code == keypadEnter) {
         emit(out, kind, vkEnter);
         return;
     }

@@ -8,7 +8,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "console/platform.h"
+#include "platform/platform.h"
 
 namespace {
 HANDLE input = INVALID_HANDLE_VALUE;
@@ -37,7 +37,7 @@ void onTerminate() {
 }
 }  // namespace
 
-void openTerminal() {
+void openTerminal(ScreenSize) {
     input = GetStdHandle(STD_INPUT_HANDLE);
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!GetConsoleMode(input, &savedInputMode) || !GetConsoleMode(output, &savedOutputMode)) {
@@ -54,7 +54,7 @@ void openTerminal() {
     std::set_terminate(onTerminate);
 }
 
-void closeTerminal() {
+void closeTerminal(HandBack) {
     giveBack();
     SetConsoleCtrlHandler(onConsoleControl, FALSE);
 }
