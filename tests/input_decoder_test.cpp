@@ -209,6 +209,7 @@ TEST(InputDecoder, EscapeSequencesAreNeverKeys) {
         "\033[M\xff\x80\x00"s,
     };
     std::vector<Case> cases;
+    cases.reserve(sequences.size());
     for (const std::string& sequence : sequences) {
         cases.push_back({sequence + "7", {tap(55)}});
     }
@@ -419,6 +420,7 @@ TEST(InputDecoder, MalformedNumbersNameNoKey) {
         "\033[49;;;u",
     };
     std::vector<Case> cases;
+    cases.reserve(malformed.size());
     for (const std::string& sequence : malformed) {
         cases.push_back({sequence + "5", {tap(53)}});
     }

@@ -9,6 +9,7 @@ const KeyClock::time_point t0{};
 
 std::vector<bool> pollTimes(KeyQueue& keys, std::int32_t vk, int times, KeyClock::time_point now) {
     std::vector<bool> seen;
+    seen.reserve(static_cast<std::size_t>(times));
     for (int i = 0; i < times; ++i) seen.push_back(keys.poll(vk, now));
     return seen;
 }

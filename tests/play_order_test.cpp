@@ -21,6 +21,7 @@ std::function<int()> drawing(std::deque<int> values, int* calls) {
 
 std::vector<std::string> prompts(const std::vector<Event>& events) {
     std::vector<std::string> result;
+    result.reserve(events.size());
     for (const Event& event : events) result.push_back(event.prompt);
     return result;
 }

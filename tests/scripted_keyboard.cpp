@@ -33,7 +33,7 @@ void closeTerminal(HandBack) {}
 
 bool isKeyDown(std::int32_t vk) {
     polled.push_back(vk);
-    return step < script.size() && script[step].count(vk) > 0;
+    return step < script.size() && script[step].contains(vk);
 }
 
 void waitForKeyboard() {

@@ -1,6 +1,7 @@
 // The terminal input state machine: legacy bytes, skipped escape sequences and kitty key reports.
 #include "platform/input_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -39,12 +40,7 @@ bool isCsiBody(unsigned char byte) { return byte >= 0x20 && byte <= 0x3f; }
 bool isFinal(unsigned char byte) { return byte >= 0x40 && byte <= 0x7e; }
 
 bool allOf(std::string_view text, bool (*accept)(unsigned char)) {
-    for (const char c : text) {
-        if (!accept(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(text, [accept](char c) { return accept(static_cast<unsigned char>(c)); });
 }
 
 bool isKittyByte(unsigned char byte) { return isDigit(byte) || byte == ':' || byte == ';'; }
@@ -343,7 +339,7 @@ void InputDecoder::finishKittyKey(std::string_view parameters, std::vector<Input
 
 // Inside a paste nothing is emitted at all, terminal replies included: what comes between the
 // markers is pasted text, whatever it looks like.
-void InputDecoder::emit(std::vector<InputEvent>& out, InputKind kind, std::int32_t value) {
+void InputDecoder::emit(std::vector<InputEvent>& out, InputKind kind, std::int32_t value) const {
     if (!inPaste) {
         out.push_back(InputEvent{kind, value});
     }

@@ -34,7 +34,7 @@ public:
     std::vector<InputEvent> feed(std::string_view bytes);
 
     // Is an incomplete sequence (or a lone ESC) waiting for more bytes?
-    bool hasPending() const;
+    [[nodiscard]] bool hasPending() const;
 
     // Gives up on an incomplete sequence that has waited too long: a lone ESC was the Escape
     // key, anything else is dropped. Bytes fed later start afresh.
@@ -56,5 +56,5 @@ private:
     void csi(unsigned char byte, std::vector<InputEvent>& out);
     void finishCsi(unsigned char final, std::vector<InputEvent>& out);
     void finishKittyKey(std::string_view parameters, std::vector<InputEvent>& out);
-    void emit(std::vector<InputEvent>& out, InputKind kind, std::int32_t value);
+    void emit(std::vector<InputEvent>& out, InputKind kind, std::int32_t value) const;
 };

@@ -26,7 +26,7 @@ public:
     bool poll(std::int32_t vk, KeyClock::time_point now);
 
     // Does the key have changes that no poll has taken yet?
-    bool hasPending(std::int32_t vk) const;
+    [[nodiscard]] bool hasPending(std::int32_t vk) const;
 
     // Every key up, nothing pending: the keyboard state is unknown again (after a suspend).
     void releaseAll();
@@ -39,7 +39,7 @@ private:
     struct Key {
         bool shown = false;          // what the polls of this key see now
         std::deque<Change> changes;  // not yet taken, oldest first
-        bool latest() const { return changes.empty() ? shown : changes.back().down; }
+        [[nodiscard]] bool latest() const { return changes.empty() ? shown : changes.back().down; }
     };
     // A key tapped faster than it is polled keeps only this many changes; older ones lapse.
     static constexpr std::size_t maxChanges = 16;

@@ -32,7 +32,7 @@ struct EarlyEnd {
 // Makes the terminal ready for a layout of the given size. Throws std::runtime_error with a
 // one-line reason when the game cannot run here (for example when standard input or output is
 // not a terminal).
-void openTerminal(ScreenSize layout);
+void openTerminal(ScreenSize needed);
 
 // Gives the terminal back as it was. Safe to call more than once.
 void closeTerminal(HandBack how);

@@ -12,6 +12,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+try:
+    import pyte  # noqa: F401  (the rig's screen)
+except ImportError:
+    print(f'SKIP: {sys.executable} cannot import pyte (apt-get install python3-pyte, run with /usr/bin/python3)')
+    sys.exit(77)
 from pty_rig import (CTRL, KEY_ENTER, KEY_Q, KEYPAD_1, NUM_LOCK, RELEASE,  # noqa: E402
                      GameTerminal, digit, kitty_key, kitty_tap)
 

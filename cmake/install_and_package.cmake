@@ -1,0 +1,56 @@
+# Installs the game where games go (games/ under the prefix, the manual page in section 6) and
+# packages it for Debian with CPack.
+include(GNUInstallDirs)
+
+if(WIN32)
+  install(TARGETS bootcamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  return()
+endif()
+
+set(BOOTCAMP_INSTALL_GAMESDIR "games" CACHE STRING "Where the game is installed, under the prefix")
+install(TARGETS bootcamp RUNTIME DESTINATION ${BOOTCAMP_INSTALL_GAMESDIR})
+
+# The manual page states the terminal size the game checks for: a small tool linked with the
+# game prints it, so the page and the check cannot drift apart.
+add_executable(layout_size tools/layout_size.cpp)
+target_link_libraries(layout_size PRIVATE game terminal)
+bootcamp_warnings(layout_size)
+set(BOOTCAMP_MANUAL ${CMAKE_BINARY_DIR}/bootcamp.6)
+add_custom_command(OUTPUT ${BOOTCAMP_MANUAL}
+  COMMAND ${CMAKE_COMMAND} -DLAYOUT_SIZE=$<TARGET_FILE:layout_size>
+    -DTEMPLATE=${CMAKE_SOURCE_DIR}/docs/bootcamp.6.in -DOUTPUT=${BOOTCAMP_MANUAL}
+    -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake
+  DEPENDS layout_size ${CMAKE_SOURCE_DIR}/docs/bootcamp.6.in ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake
+  COMMENT "Making the manual page bootcamp.6")
+# Debian installs manual pages compressed; -n keeps the archive free of names and times.
+find_program(GZIP gzip)
+if(GZIP)
+  add_custom_command(OUTPUT ${BOOTCAMP_MANUAL}.gz
+    COMMAND ${GZIP} -9 -n -c ${BOOTCAMP_MANUAL} > ${BOOTCAMP_MANUAL}.gz
+    DEPENDS ${BOOTCAMP_MANUAL})
+  set(BOOTCAMP_INSTALLED_MANUAL ${BOOTCAMP_MANUAL}.gz)
+else()
+  set(BOOTCAMP_INSTALLED_MANUAL ${BOOTCAMP_MANUAL})
+endif()
+add_custom_target(manual ALL DEPENDS ${BOOTCAMP_INSTALLED_MANUAL})
+install(FILES ${BOOTCAMP_INSTALLED_MANUAL} DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+
+set(BOOTCAMP_MAINTAINER "The bootcamp developers <bootcamp@example.org>"
+  CACHE STRING "The Maintainer field of the Debian package")
+set(CPACK_PACKAGE_NAME bootcamp)
+set(CPACK_PACKAGE_VENDOR "The bootcamp developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn-based text game about getting through boot camp")
+set(CPACK_PACKAGE_DESCRIPTION "A recruit has made the mistake of joining the Marines. Each day brings one \
+scenario with three answers, chosen with the digit keys; every answer moves the recruit's \
+Health, Sanity, Reputation and Punchability, and one of four endings waits when a gauge \
+reaches its bound. Plays in a terminal wide enough for its fixed layout; in terminals that speak the \
+kitty keyboard protocol it follows each key as it is held.")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BOOTCAMP_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)
