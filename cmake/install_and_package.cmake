@@ -40,11 +40,14 @@ set(BOOTCAMP_MAINTAINER "The bootcamp developers <bootcamp@example.org>"
 set(CPACK_PACKAGE_NAME bootcamp)
 set(CPACK_PACKAGE_VENDOR "The bootcamp developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn-based text game about getting through boot camp")
-set(CPACK_PACKAGE_DESCRIPTION "A recruit has made the mistake of joining the Marines. Each day brings one \
-scenario with three answers, chosen with the digit keys; every answer moves the recruit's \
-Health, Sanity, Reputation and Punchability, and one of four endings waits when a gauge \
-reaches its bound. Plays in a terminal wide enough for its fixed layout; in terminals that speak the \
-kitty keyboard protocol it follows each key as it is held.")
+# Debian wants the long description in lines of at most 80 characters.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "A recruit has made the mistake of joining the Marines. Each day brings one"
+  "scenario with three answers, chosen with the digit keys; every answer moves"
+  "the recruit's Health, Sanity, Reputation and Punchability, and one of four"
+  "endings waits when a gauge reaches its bound."
+  "It plays in any terminal wide enough for its fixed layout. In terminals that"
+  "speak the kitty keyboard protocol it follows each key as it is held.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
