@@ -48,8 +48,8 @@ constexpr char popFlags[] = "\x1b[<u";
 constexpr char keypadApplication[] = "\x1b=";  // keypad digits then differ from the main row
 constexpr char keypadNumeric[] = "\x1b>";
 // xterm sends a keypad digit with NumLock on as the main row's digit, application mode or not,
-// unless its NumLock mode (1035) is reset. Its state is asked first, so it can be set back.
-constexpr char askNumLockMode[] = "\x1b[?1035$p";
+// unless its NumLock mode (1035) is reset. Its state is asked first (DECRQM, "\e[?1035$p", with
+// the start-up queries), so it can be set back.
 constexpr char numLockModeOff[] = "\x1b[?1035l";
 constexpr char numLockModeOn[] = "\x1b[?1035h";
 constexpr std::int32_t modeSet = 1;  // DECRQM's answer for a mode that is set and can be reset
@@ -381,9 +381,7 @@ void openTerminal(ScreenSize needed) {
     // attributes, which every terminal answers: a flags reply means yes, and the replies come
     // in the order asked. Keys typed meanwhile are kept. The keypad goes into application mode
     // and xterm is asked about its NumLock mode in the same write.
-    writeLiteral("\x1b=");
-    writeLiteral(askNumLockMode);
-    writeLiteral("\x1b[?u\x1b[c");
+    writeLiteral("\x1b=\x1b[?1035$p\x1b[?u\x1b[c");
     const KeyClock::time_point deadline = KeyClock::now() + std::chrono::milliseconds(500);
     starting = true;
     bool answered = false;
