@@ -42,6 +42,11 @@ void checkValues(const Events& events) {
                 fail("negative protocol flags");
             }
             break;
+        case InputKind::numLockModeReply:
+            if (event.value < 0) {
+                fail("negative mode state");
+            }
+            break;
         default: fail("unknown event kind");
         }
     }
