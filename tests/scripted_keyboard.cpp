@@ -1,7 +1,12 @@
 // The scripted keyboard linked into the tests, and the capture of standard output.
 #include "scripted_keyboard.h"
 
+// dup and dup2 come from <unistd.h> on POSIX and MinGW, from <io.h> with Visual Studio.
+#if __has_include(<unistd.h>)
 #include <unistd.h>
+#else
+#include <io.h>
+#endif
 
 #include <cstdio>
 #include <iostream>
@@ -46,12 +51,13 @@ std::string captureOutput(const std::function<void()>& body) {
     std::fflush(stdout);
     std::FILE* file = std::tmpfile();
     if (file == nullptr) throw std::runtime_error("no temporary file");
-    const int saved = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(file), STDOUT_FILENO);
+    const int out = ::fileno(stdout);
+    const int saved = ::dup(out);
+    ::dup2(::fileno(file), out);
     auto restore = [&] {
         std::cout.flush();
         std::fflush(stdout);
-        ::dup2(saved, STDOUT_FILENO);
+        ::dup2(saved, out);
         ::close(saved);
     };
     try {

@@ -21,6 +21,7 @@
 #include "platform/keys.h"
 #include "platform/platform.h"
 #include "platform/screen_record.h"
+#include "platform/size_notice.h"
 
 namespace {
 constexpr int inputFd = STDIN_FILENO;
@@ -288,10 +289,7 @@ bool inputBefore(KeyClock::time_point deadline) {
 
 void showSizeNotice(int columns, int rows) {
     std::fflush(stdout);  // anything buffered for the terminal goes first
-    const std::string notice = "\x1b[2J\x1b[1;1HThis game needs a terminal of at least " +
-                               std::to_string(layout.columns) + " columns and " + std::to_string(layout.rows) +
-                               " rows; this one has " + std::to_string(columns) + " columns and " +
-                               std::to_string(rows) + " rows.\nMake the window larger, or press Q to quit.";
+    const std::string notice = sizeNotice(layout, {columns, rows});
     writeAll(notice.data(), notice.size());
 }
 
