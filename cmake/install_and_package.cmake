@@ -13,7 +13,7 @@ install(TARGETS bootcamp RUNTIME DESTINATION ${BOOTCAMP_INSTALL_GAMESDIR})
 # The manual page states the terminal size the game checks for: a small tool linked with the
 # game prints it, so the page and the check cannot drift apart.
 add_executable(layout_size tools/layout_size.cpp)
-target_link_libraries(layout_size PRIVATE game terminal)
+target_link_libraries(layout_size PRIVATE game platform)
 bootcamp_warnings(layout_size)
 set(BOOTCAMP_MANUAL ${CMAKE_BINARY_DIR}/bootcamp.6)
 add_custom_command(OUTPUT ${BOOTCAMP_MANUAL}

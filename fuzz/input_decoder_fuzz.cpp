@@ -30,6 +30,7 @@ void checkValues(const Events& events) {
                 fail("key event for a key the game does not use");
             }
             break;
+        case InputKind::focusOut:
         case InputKind::interrupt:
         case InputKind::suspend:
         case InputKind::deviceReply:

@@ -1,24 +1,22 @@
-// Unit tests of the Windows console record mapping: which records are the game's keys, taps,
-// holds and repeats within a batch, and the key model fed from it.
+// Unit tests of the Windows console record mapping: which records are the game's keys, and the
+// events a batch of records gives, focus and size included.
 #include "platform/console_records.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <vector>
 
-// gtest finds this by argument-dependent lookup, so failures show "tap 49", not raw bytes.
-void PrintTo(const KeyChange& change, std::ostream* os) {
-    static constexpr const char* names[] = {"press", "repeat", "release", "tap"};
-    *os << names[static_cast<int>(change.kind)] << ' ' << change.vk;
+// gtest finds this by argument-dependent lookup, so failures show "keyDown 49", not raw bytes.
+void PrintTo(const BackendEvent& event, std::ostream* os) {
+    static constexpr const char* names[] = {"keyDown",   "keyRepeat", "keyUp",   "keyTap", "releasesReported",
+                                            "focusLost", "interrupt", "resumed", "resized"};
+    *os << names[static_cast<int>(event.kind)] << ' ' << event.value;
 }
 
 namespace {
-using Changes = std::vector<KeyChange>;
-using Records = std::vector<ConsoleKeyRecord>;
-using std::chrono::milliseconds;
+using Events = std::vector<BackendEvent>;
 
 // dwControlKeyState flags, as the console sets them.
 constexpr std::uint32_t leftCtrlPressed = 0x0008;
@@ -45,28 +43,22 @@ ConsoleKeyRecord up(std::uint16_t vk, char16_t character = 0, std::uint32_t stat
     return record(false, vk, character, state);
 }
 
-KeyChange press(std::int32_t vk) { return {KeyChangeKind::press, vk}; }
-KeyChange repeat(std::int32_t vk) { return {KeyChangeKind::repeat, vk}; }
-KeyChange release(std::int32_t vk) { return {KeyChangeKind::release, vk}; }
-KeyChange tap(std::int32_t vk) { return {KeyChangeKind::tap, vk}; }
+ConsoleRecord key(const ConsoleKeyRecord& record) { return {ConsoleRecord::Type::key, record, false}; }
+ConsoleRecord focus(bool set) { return {ConsoleRecord::Type::focus, {}, set}; }
 
-Changes changesOf(const Records& batch) { return keyChangesOf(batch); }
+Events eventsOf(const std::vector<ConsoleRecord>& records) {
+    Events events;
+    takeConsoleRecords(records, events);
+    return events;
+}
+Events eventsOf(const std::vector<ConsoleKeyRecord>& keys) {
+    std::vector<ConsoleRecord> records;
+    for (const ConsoleKeyRecord& one : keys) records.push_back(key(one));
+    return eventsOf(records);
+}
 
-// The key latch's rule, over the key model: 1 a new press, 2 held, 0 up.
-struct Latch {
-    bool latched = false;
-    int poll(KeyQueue& keys, std::int32_t vk, KeyClock::time_point now) {
-        if (!keys.poll(vk, now)) {
-            latched = false;
-            return 0;
-        }
-        if (latched) return 2;
-        latched = true;
-        return 1;
-    }
-};
-
-const KeyClock::time_point t0{};
+BackendEvent pressed(std::int32_t vk) { return {BackendEventKind::keyDown, vk}; }
+BackendEvent released(std::int32_t vk) { return {BackendEventKind::keyUp, vk}; }
 }  // namespace
 
 TEST(ConsoleRecords, TheGameKeysAreEnterQAndTheMainRowDigits) {
@@ -106,94 +98,32 @@ TEST(ConsoleRecords, ModifiersAndOtherKeysAreNoKeyOfTheGame) {
     }
 }
 
-TEST(ConsoleRecords, ADownAndAnUpInOneBatchAreOneTap) {
-    EXPECT_EQ(changesOf({down(13, u'\r'), up(13, u'\r')}), (Changes{tap(13)}));
+TEST(ConsoleRecords, EachRecordOfAGameKeyIsItsKeyGoingDownOrUpInOrder) {
+    // typed ahead, each key down and up in one batch, as wine's console sends them
+    EXPECT_EQ(eventsOf({down(13, u'\r'), up(13, u'\r'), down(49, u'1'), up(49, u'1')}),
+              (Events{pressed(13), released(13), pressed(49), released(49)}));
+    // overlapping keys, and autorepeat: another down (the core takes it as no change)
+    EXPECT_EQ(eventsOf({down(48), down(49), down(49), up(48), up(49)}),
+              (Events{pressed(48), pressed(49), pressed(49), released(48), released(49)}));
 }
 
-TEST(ConsoleRecords, ADownAloneIsAPressAndAnUpAloneARelease) {
-    EXPECT_EQ(changesOf({down(49, u'1')}), (Changes{press(49)}));
-    EXPECT_EQ(changesOf({up(49, u'1')}), (Changes{release(49)}));
-}
-
-TEST(ConsoleRecords, ASecondDownWithoutAnUpIsARepeat) {
-    EXPECT_EQ(changesOf({down(50), down(50), down(50)}), (Changes{press(50), repeat(50), repeat(50)}));
-    // held long enough to repeat, then let go: not a tap
-    EXPECT_EQ(changesOf({down(50), down(50), up(50)}), (Changes{press(50), repeat(50), release(50)}));
-}
-
-TEST(ConsoleRecords, TypedAheadKeysAreEachATapInOrder) {
-    EXPECT_EQ(changesOf({down(13), up(13), down(49), up(49), down(13), up(13)}), (Changes{tap(13), tap(49), tap(13)}));
-}
-
-TEST(ConsoleRecords, OverlappingKeysAreEachTheirOwn) {
-    EXPECT_EQ(changesOf({down(48), down(49), up(48), up(49)}), (Changes{tap(48), tap(49)}));
-    EXPECT_EQ(changesOf({down(48), up(49)}), (Changes{press(48), release(49)}));
-}
-
-TEST(ConsoleRecords, ModifierRecordsAreDroppedAndNeedNotBeBalanced) {
+TEST(ConsoleRecords, ModifierAndOtherKeyRecordsAreDroppedAndNeedNotBeBalanced) {
     // Shift+q, as the console sends it
-    EXPECT_EQ(changesOf({down(vkShift, 0, shiftPressed), down(81, u'Q', shiftPressed), up(81, u'Q', shiftPressed),
-                         up(vkShift)}),
-              (Changes{tap(81)}));
+    EXPECT_EQ(eventsOf({down(vkShift, 0, shiftPressed), down(81, u'Q', shiftPressed), up(81, u'Q', shiftPressed),
+                        up(vkShift)}),
+              (Events{pressed(81), released(81)}));
     // a Ctrl released that was pressed before the game started, an Alt pressed and never released
-    EXPECT_EQ(changesOf({up(vkControl), down(vkMenu), down(49, 0, 0x0002), up(49, 0, 0x0002)}), (Changes{tap(49)}));
+    EXPECT_EQ(eventsOf({up(vkControl), down(vkMenu), down(49, 0, 0x0002), up(49, 0, 0x0002)}),
+              (Events{pressed(49), released(49)}));
+    EXPECT_EQ(eventsOf({down(vkNumpad1, u'1', numLockOn), up(vkNumpad1, u'1', numLockOn), down(vkEscape)}), Events{});
 }
 
-TEST(ConsoleRecords, OtherKeysInABatchLeaveNothing) {
-    EXPECT_EQ(changesOf({}), Changes{});
-    EXPECT_EQ(
-        changesOf({down(vkNumpad1, u'1', numLockOn), up(vkNumpad1, u'1', numLockOn), down(vkEscape), up(vkEscape)}),
-        Changes{});
-}
-
-TEST(ConsoleRecords, ATapIsANewPressAtOnePollAndUpAtTheNext) {
-    KeyQueue keys;
-    Latch enter;
-    const Records batch{down(13, u'\r'), up(13, u'\r')};
-    applyKeyChanges(keys, keyChangesOf(batch), t0);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(1)), 1);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(2)), 0);
-}
-
-TEST(ConsoleRecords, AHeldKeyFollowsTheLatchAcrossBatches) {
-    // On a real console down, repeats and up come in batches of their own, with real timing.
-    KeyQueue keys;
-    Latch enter;
-    Latch digit;
-    applyKeyChanges(keys, keyChangesOf(Records{down(13)}), t0);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(1)), 1);
-    applyKeyChanges(keys, keyChangesOf(Records{down(13)}), t0 + milliseconds(500));  // autorepeat
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(501)), 2);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(900)), 2);  // a wait for ENTER goes on through the hold
-    applyKeyChanges(keys, keyChangesOf(Records{up(13)}), t0 + milliseconds(1000));
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(1001)), 0);
-    // a digit held from one Event to the next is down at every poll: the choice takes it again
-    applyKeyChanges(keys, keyChangesOf(Records{down(49)}), t0 + milliseconds(1100));
-    EXPECT_EQ(digit.poll(keys, 49, t0 + milliseconds(1101)), 1);
-    applyKeyChanges(keys, keyChangesOf(Records{down(49)}), t0 + milliseconds(1600));
-    EXPECT_NE(digit.poll(keys, 49, t0 + milliseconds(1601)), 0);
-}
-
-TEST(ConsoleRecords, AKeyReleasedAndPressedAgainBetweenPollsIsShownUpThenDown) {
-    KeyQueue keys;
-    Latch enter;
-    applyKeyChanges(keys, keyChangesOf(Records{down(13)}), t0);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(1)), 1);
-    applyKeyChanges(keys, keyChangesOf(Records{up(13), down(13)}), t0 + milliseconds(200));
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(201)), 0);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(202)), 1);
-}
-
-TEST(ConsoleRecords, AStaleTapIsNeverReplayed) {
-    // ENTER tapped while only the digits were polled, long before the next wait for ENTER
-    KeyQueue keys;
-    Latch enter;
-    applyKeyChanges(keys, keyChangesOf(Records{down(13), up(13)}), t0);
-    EXPECT_EQ(enter.poll(keys, 13, t0 + milliseconds(150)), 0);
-}
-
-TEST(ConsoleRecords, KeysThatAreNoKeyOfTheGameNeverReachTheKeyModel) {
-    KeyQueue keys;
-    applyKeyChanges(keys, keyChangesOf(Records{down(vkNumpad1, u'1', numLockOn), down(vkShift)}), t0);
-    for (std::int32_t vk = 0; vk < 256; ++vk) EXPECT_FALSE(keys.hasPending(vk)) << "vk " << vk;
+TEST(ConsoleRecords, TheFocusLeavingReleasesEveryKeyAndASizeChangeIsAResize) {
+    // 1 held, the focus goes to another window where 1 is let go, then comes back
+    const std::vector<ConsoleRecord> records{key(down(49)),
+                                             focus(false),
+                                             focus(true),
+                                             {ConsoleRecord::Type::bufferSize, {}, false},
+                                             {ConsoleRecord::Type::other, {}, false}};
+    EXPECT_EQ(eventsOf(records), (Events{pressed(49), {BackendEventKind::focusLost}, {BackendEventKind::resized}}));
 }

@@ -14,8 +14,8 @@ using namespace std::string_literals;
 
 // gtest finds this by argument-dependent lookup, so failures show "keyDown 49", not raw bytes.
 void PrintTo(const InputEvent& event, std::ostream* os) {
-    static constexpr const char* names[] = {"keyTap",  "keyDown",       "keyRepeat",   "keyUp",           "interrupt",
-                                            "suspend", "protocolReply", "deviceReply", "numLockModeReply"};
+    static constexpr const char* names[] = {"keyTap",    "keyDown", "keyRepeat",     "keyUp",       "focusOut",
+                                            "interrupt", "suspend", "protocolReply", "deviceReply", "numLockModeReply"};
     *os << names[static_cast<int>(event.kind)] << ' ' << event.value;
 }
 
@@ -27,6 +27,7 @@ InputEvent tap(std::int32_t vk) { return {InputKind::keyTap, vk}; }
 InputEvent down(std::int32_t vk) { return {InputKind::keyDown, vk}; }
 InputEvent repeat(std::int32_t vk) { return {InputKind::keyRepeat, vk}; }
 InputEvent up(std::int32_t vk) { return {InputKind::keyUp, vk}; }
+const InputEvent focusOut{InputKind::focusOut, 0};
 const InputEvent interrupt{InputKind::interrupt, 0};
 const InputEvent suspend{InputKind::suspend, 0};
 const InputEvent deviceReply{InputKind::deviceReply, 0};
@@ -71,6 +72,7 @@ bool isSane(const InputEvent& event) {
     case InputKind::keyDown:
     case InputKind::keyRepeat:
     case InputKind::keyUp: return isGameKey(event.value);
+    case InputKind::focusOut:
     case InputKind::interrupt:
     case InputKind::suspend:
     case InputKind::deviceReply: return event.value == 0;
@@ -171,7 +173,6 @@ TEST(InputDecoder, EscapeSequencesAreNeverKeys) {
         "\033[<0;10;5M",
         "\033[<0;10;5m",
         "\033[I",
-        "\033[O",
         "\033[12;40R",
         "\033[?1;2$y",
         "\033[27;5;13~",
@@ -348,6 +349,30 @@ TEST(InputDecoder, KittyDigitsGoByTheirPlaceOnTheMainRow) {
         {"\033[38:49u", {}},
         // the keypad never counts, whatever base key it claims
         {"\033[57400::49u\033[57399::48;129u", {}},
+    });
+}
+
+TEST(InputDecoder, QAndCtrlCGoByTheLetterTypedOrOnANonLatinLayoutByTheBaseLayoutKey) {
+    expectCases({
+        // Cyrillic: the Q key types "й", the C key "с"; Greek: the Q key types ";"
+        {"\033[1081::113u\033[1081:1049:113;2:3u", {down(81), up(81)}},
+        {"\033[1089::99;5u", {interrupt}},
+        {"\033[1103::122;5u", {suspend}},
+        {"\033[59::113u", {down(81)}},
+        // AZERTY: the key that types "q" is Q, the one where Q sits on a US board types "a"
+        {"\033[113::97u\033[97::113u\033[97::113;1:3u", {down(81)}},
+        {"\033[99::118;5u\033[118::99;5u", {interrupt}},
+        // a non-Latin key with no base layout key, or a non-Latin base, is no letter
+        {"\033[1081u\033[1081::1081u\033[1089;5u", {}},
+    });
+}
+
+TEST(InputDecoder, FocusLeavingIsReportedAndFocusComingBackIsNot) {
+    expectCases({
+        {"\033[O7\033[I8", {focusOut, tap(55), tap(56)}},
+        {"\033[49u\033[O\033[49;1:3u", {down(49), focusOut, up(49)}},
+        {"\033[200~\033[O\033[201~", {}},  // pasted text, whatever it looks like
+        {"\033[1O\033[?O1", {tap(49)}},
     });
 }
 

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "capture_output.h"
 
 using KeysDown = std::set<std::int32_t>;
 
@@ -22,8 +23,5 @@ const std::vector<std::int32_t>& keysPolled();
 // How many waits the game made since the script was set.
 int waitsMade();
 
-// Everything the body writes to standard output, byte for byte.
-std::string captureOutput(const std::function<void()>& body);
-
-// The cursor move "\e[row;columnH".
-std::string at(int row, int column);
+// Every byte the output path handed to the platform layer, in order.
+std::string& platformSaw();

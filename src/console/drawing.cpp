@@ -52,10 +52,7 @@ void flushScreen() {
     std::fflush(stdout);
 }
 
-void clearScreen() {
-    screenErased();
-    printFormatted("\x1b[2J");
-}
+void clearScreen() { printFormatted("\x1b[2J"); }
 
 void moveCursor(std::int32_t row, std::int32_t column) { printFormatted("\x1b[%d;%dH", row, column); }
 

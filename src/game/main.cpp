@@ -28,6 +28,7 @@ int main() {
     } catch (const EarlyEnd& end) {
         closeTerminal(end.handBack);
         if (!end.reason.empty()) std::cerr << "bootcamp: " << end.reason << '\n';
+        if (end.interrupted) endByInterrupt();
         return end.status;
     } catch (const std::exception& error) {
         closeTerminal(HandBack::belowLayout);

@@ -1,8 +1,5 @@
-// The mapping from Windows console key records to the game's key changes.
+// The mapping from Windows console input records to the platform's events.
 #include "platform/console_records.h"
-
-#include <array>
-#include <cstddef>
 
 #include "platform/keys.h"
 
@@ -15,37 +12,20 @@ std::optional<std::int32_t> gameKeyOf(const ConsoleKeyRecord& record) {
     return std::nullopt;
 }
 
-std::vector<KeyChange> keyChangesOf(std::span<const ConsoleKeyRecord> batch) {
-    std::vector<KeyChange> changes;
-    // Per key, where its latest change in this batch is in `changes`, if it has one.
-    std::array<std::optional<std::size_t>, 256> latest{};
-    for (const ConsoleKeyRecord& record : batch) {
-        const std::optional<std::int32_t> vk = gameKeyOf(record);
-        if (!vk) continue;
-        std::optional<std::size_t>& last = latest.at(static_cast<std::size_t>(*vk));
-        const bool wasDown =
-            last && (changes[*last].kind == KeyChangeKind::press || changes[*last].kind == KeyChangeKind::repeat);
-        if (record.keyDown) {
-            changes.push_back({wasDown ? KeyChangeKind::repeat : KeyChangeKind::press, *vk});
-            last = changes.size() - 1;
-        } else if (last && changes[*last].kind == KeyChangeKind::press) {
-            changes[*last].kind = KeyChangeKind::tap;  // down and up with nothing between: one tap
-        } else {
-            // after a repeat (the key was held), or for a key that went down before this batch
-            changes.push_back({KeyChangeKind::release, *vk});
-            last = changes.size() - 1;
-        }
-    }
-    return changes;
-}
-
-void applyKeyChanges(KeyQueue& keys, std::span<const KeyChange> changes, KeyClock::time_point at) {
-    for (const KeyChange& change : changes) {
-        switch (change.kind) {
-        case KeyChangeKind::tap: keys.tap(change.vk, at); break;
-        case KeyChangeKind::press:
-        case KeyChangeKind::repeat: keys.press(change.vk, at); break;
-        case KeyChangeKind::release: keys.release(change.vk, at); break;
+void takeConsoleRecords(std::span<const ConsoleRecord> records, std::vector<BackendEvent>& events) {
+    for (const ConsoleRecord& record : records) {
+        switch (record.type) {
+        case ConsoleRecord::Type::key:
+            if (const std::optional<std::int32_t> vk = gameKeyOf(record.key)) {
+                events.push_back({record.key.keyDown ? BackendEventKind::keyDown : BackendEventKind::keyUp, *vk});
+            }
+            break;
+        case ConsoleRecord::Type::focus:
+            // No release comes for a key let go in another window: every key counts as up.
+            if (!record.setFocus) events.push_back({BackendEventKind::focusLost});
+            break;
+        case ConsoleRecord::Type::bufferSize: events.push_back({BackendEventKind::resized}); break;
+        case ConsoleRecord::Type::other: break;
         }
     }
 }

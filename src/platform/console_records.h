@@ -1,5 +1,5 @@
-// The Windows console's key records turned into the game's key changes: a pure function over the
-// records' fields, so it builds and is tested on every platform.
+// The Windows console's input records turned into the platform's events: a pure function over
+// the records' fields, so it builds and is tested on every platform.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/key_queue.h"
+#include "platform/backend.h"
 
 // The fields of one KEY_EVENT_RECORD, as plain values.
 struct ConsoleKeyRecord {
@@ -19,17 +19,12 @@ struct ConsoleKeyRecord {
     std::uint32_t controlKeyState = 0;  // dwControlKeyState: Shift, Ctrl, Alt, the locks, the enhanced-key flag
 };
 
-enum class KeyChangeKind {
-    press,    // the key went down
-    repeat,   // another down record with no release in between: autorepeat, the key is still down
-    release,  // the key came up
-    tap,      // down and up again in the same batch of records: nothing tells how long it was held
-};
-
-struct KeyChange {
-    KeyChangeKind kind;
-    std::int32_t vk;
-    bool operator==(const KeyChange&) const = default;
+// One INPUT_RECORD, as plain values: the records the game reads, and every other kind as `other`.
+struct ConsoleRecord {
+    enum class Type { key, focus, bufferSize, other };
+    Type type = Type::other;
+    ConsoleKeyRecord key{};  // for `key`
+    bool setFocus = false;   // for `focus`: bSetFocus
 };
 
 // The game's key a record is about (13 ENTER, either Enter key; 81 Q; 48 to 57 the main-row
@@ -37,9 +32,7 @@ struct KeyChange {
 // Shift, Ctrl, Alt and every other key are no key of the game.
 std::optional<std::int32_t> gameKeyOf(const ConsoleKeyRecord& record);
 
-// The key changes in one batch of records read together, in order: per key, a down followed by
-// an up is one tap, and a down after a down is a repeat. Records of other keys are dropped.
-std::vector<KeyChange> keyChangesOf(std::span<const ConsoleKeyRecord> batch);
-
-// Hands the changes of one batch to the key model, all as of `at`, the time the batch was read.
-void applyKeyChanges(KeyQueue& keys, std::span<const KeyChange> changes, KeyClock::time_point at);
+// The events of records read together, in order: a down record is the key going down (an
+// autorepeat changes nothing where the key is down already), an up record the key coming up;
+// the focus leaving, and a buffer size change. Every other record is dropped.
+void takeConsoleRecords(std::span<const ConsoleRecord> records, std::vector<BackendEvent>& events);

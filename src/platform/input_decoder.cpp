@@ -35,6 +35,16 @@ constexpr std::int32_t keypadEnter = 57414;
 
 bool isDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
 
+bool isLatinLetter(std::int32_t code) { return (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z'); }
+
+// The Latin letter a key stands for, lower case: the one it types, or on a layout without Latin
+// letters the one on the same key of the base layout; 0 for none.
+std::int32_t letterOf(std::int32_t code, std::optional<std::int32_t> base) {
+    if (isLatinLetter(code)) return code | 0x20;
+    if (base && isLatinLetter(*base)) return *base | 0x20;
+    return 0;
+}
+
 bool isCsiBody(unsigned char byte) { return byte >= 0x20 && byte <= 0x3f; }
 
 bool isFinal(unsigned char byte) { return byte >= 0x40 && byte <= 0x7e; }
@@ -274,6 +284,8 @@ void InputDecoder::finishCsi(unsigned char final, std::vector<InputEvent>& out) 
     }
     if (final == 'u' && allOf(body, isKittyByte)) {
         finishKittyKey(body, out);
+    } else if (final == 'O' && body.empty()) {
+        emit(out, InputKind::focusOut, 0);
     }
     // Every other final (arrows, function keys, mouse, focus, position reports) is no key of
     // the game's, even with kitty's modifier and event fields.
@@ -314,15 +326,16 @@ void InputDecoder::finishKittyKey(std::string_view parameters, std::vector<Input
         emit(out, kind, vkEnter);
         return;
     }
+    const std::int32_t letter = letterOf(*code, base);
     // The terminal no longer sends Ctrl+C and Ctrl+Z as signals: acting on them is ours, once
     // per press.
-    if ((*code == 'c' || *code == 'z') && bits == ctrlBit) {
+    if ((letter == 'c' || letter == 'z') && bits == ctrlBit) {
         if (kind == InputKind::keyDown) {
-            emit(out, *code == 'c' ? InputKind::interrupt : InputKind::suspend, 0);
+            emit(out, letter == 'c' ? InputKind::interrupt : InputKind::suspend, 0);
         }
         return;
     }
-    if (*code == 'q' || *code == 'Q') {
+    if (letter == 'q') {
         emit(out, kind, vkQ);
         return;
     }

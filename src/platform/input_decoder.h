@@ -12,6 +12,7 @@ enum class InputKind {
     keyDown,           // protocol press; value = vk
     keyRepeat,         // protocol repeat, the key is still down; value = vk
     keyUp,             // protocol release; value = vk
+    focusOut,          // "\e[O": the terminal's window lost the keyboard focus; value = 0
     interrupt,         // Ctrl+C (protocol report, or a raw byte 3); value = 0
     suspend,           // Ctrl+Z (protocol report, or a raw byte 26); value = 0
     protocolReply,     // "\e[?<flags>u": the terminal speaks the kitty protocol; value = flags
@@ -26,7 +27,8 @@ struct InputEvent {
 };
 
 // Only the game's keys produce key events: vk 13 (either Enter key), 48 to 57 (main-row digits),
-// 81 (Q).
+// 81 (Q). Q and Ctrl+C go by the letter the key types or, where the layout has no Latin letters
+// (Cyrillic, Greek), by the letter of the same key on the base layout the protocol reports.
 class InputDecoder {
 public:
     // Decodes the next bytes of the stream. A sequence split across calls is completed by the

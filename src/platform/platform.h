@@ -1,15 +1,17 @@
-// The terminal platform layer: key state, terminal set-up and give-back, the screen record. One
-// implementation per platform; the tests link a scripted keyboard instead.
+// What the game asks of the platform layer: the terminal taken and given back, key state for the
+// polls, the wait between poll cycles, the game's output seen as it goes. The platform core
+// implements it for every platform (over backend.h); the tests link a scripted keyboard instead.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// The smallest terminal the game's layout fits in.
+// A size in character cells.
 struct ScreenSize {
     int columns;
     int rows;
+    bool operator==(const ScreenSize&) const = default;
 };
 
 // How the terminal is left when it is given back.
@@ -20,13 +22,14 @@ enum class HandBack {
 };
 
 // Thrown out of the platform layer when the game ends other than by Q on the end screen:
-// Ctrl+C reported as a key (status 130), Q while the terminal is too small (0), the terminal
-// gone (1). main gives the terminal back as `handBack` says, says the reason if there is one,
-// and exits with the status.
+// Ctrl+C reported as a key (`interrupted`), Q while the terminal is too small (status 0), the
+// terminal gone (status 1). main gives the terminal back as `handBack` says, says the reason if
+// there is one, and ends: by the platform's interrupt when `interrupted`, else with the status.
 struct EarlyEnd {
     int status;
     std::string reason;
     HandBack handBack;
+    bool interrupted = false;
 };
 
 // Makes the terminal ready for a layout of the given size. Throws std::runtime_error with a
@@ -37,15 +40,18 @@ void openTerminal(ScreenSize needed);
 // Gives the terminal back as it was. Safe to call more than once.
 void closeTerminal(HandBack how);
 
-// Is the key with this virtual-key code (13 ENTER, 81 Q, 48 to 57 the main-row digits) down now?
+// Ends the process as an interrupt does on this platform (on POSIX by SIGINT, so a shell or
+// script around the game sees one). Called once the terminal has been given back.
+[[noreturn]] void endByInterrupt();
+
+// Is the key with this virtual-key code (13 ENTER, 81 Q, 48 to 57 the main-row digits) down at
+// the point of the key timeline that this poll cycle reads?
 bool isKeyDown(std::int32_t vk);
 
-// Blocks until keyboard input may have changed the state of a key. Called between poll cycles
-// that took no key, so a waiting game uses no processor time.
+// Called between poll cycles that took no key: moves the polls on to the next change of the key
+// timeline, blocking (with no processor time used) until there is one.
 void waitForKeyboard();
 
-// The output path hands over every byte it writes, in order, and says when it erases the
-// screen: what was written since the last erase is what the platform writes again to restore
-// the screen after a suspend or a resize.
+// The game's output path hands over every byte it writes, in order, so that the platform knows
+// what is on the screen and can draw it again after a suspend or a resize.
 void screenWritten(std::string_view bytes);
-void screenErased();

@@ -1,0 +1,149 @@
+// The platform core, the same on every platform: the key timeline behind the polls, the waits,
+// the size check and its notice, the screen kept as cells and redrawn from them, and the order
+// of the hand-back. It reaches the system only through the backend.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/key_timeline.h"
+#include "platform/keys.h"
+#include "platform/platform.h"
+#include "platform/screen_cells.h"
+#include "platform/size_notice.h"
+
+namespace {
+ScreenSize layout{102, 15};
+KeyTimeline keys;
+ScreenCells screen{layout};
+bool terminalOpen = false;
+bool releasesReported = false;  // key releases are reported: a press holds the key down
+bool resizeReported = true;     // the backend tells of every resize; else the size is looked at
+std::optional<ScreenSize> knownSize;
+std::string cutShort;  // the cursor to column 1 under the layout
+
+// While the size notice is up on a backend that does not tell of every resize, the window is
+// looked at this often.
+constexpr int noticeRecheckMs = 250;
+
+bool tooSmall(std::optional<ScreenSize> size) {
+    return size && (size->columns < layout.columns || size->rows < layout.rows);
+}
+
+// Has the window changed size since it was last looked at?
+bool sizeChanged() {
+    const std::optional<ScreenSize> now = backend::windowSize();
+    if (now == knownSize) return false;
+    knownSize = now;
+    return true;
+}
+
+std::vector<BackendEvent> readEvents(std::optional<int> timeoutMs) {
+    std::fflush(stdout);  // everything drawn is on the terminal before any wait
+    std::vector<BackendEvent> events;
+    backend::read(events, timeoutMs);
+    return events;
+}
+
+// The events that hold for the whole game, whatever it waits for; true for a window event.
+bool takeControl(const BackendEvent& event) {
+    switch (event.kind) {
+    case BackendEventKind::releasesReported: releasesReported = event.value != 0; return false;
+    case BackendEventKind::interrupt: throw EarlyEnd{130, "", HandBack::belowLayout, true};
+    case BackendEventKind::resumed:
+    case BackendEventKind::resized: return true;
+    default: return false;
+    }
+}
+
+void showSizeNotice(ScreenSize size) { backend::write(sizeNotice(layout, size)); }
+
+// While the window is too small the fixed layout would be garbled: the size notice instead, until
+// the window is large enough. Q quits; every other key is dropped, and when the game comes back
+// every key counts as up. True if the notice was shown.
+bool waitUntilLargeEnough() {
+    knownSize = backend::windowSize();
+    if (!tooSmall(knownSize)) return false;
+    ScreenSize shown = *knownSize;
+    showSizeNotice(shown);
+    for (;;) {
+        bool again = false;
+        for (const BackendEvent& event : readEvents(resizeReported ? std::nullopt : std::optional(noticeRecheckMs))) {
+            const bool press = event.kind == BackendEventKind::keyDown || event.kind == BackendEventKind::keyTap;
+            if (press && event.value == vkQ) {
+                backend::write("\x1b[2J");
+                throw EarlyEnd{0, "", HandBack::asDrawn};  // a quit, like Q on the end screen
+            }
+            if (takeControl(event)) again = true;
+        }
+        sizeChanged();
+        if (!tooSmall(knownSize)) break;
+        if (again || *knownSize != shown) {
+            shown = *knownSize;
+            showSizeNotice(shown);
+        }
+    }
+    keys.releaseAll();
+    return true;
+}
+
+// One event into the key timeline, in order. A backend that does not report releases gives
+// presses (and repeats) only: each is a whole tap. Where releases are reported a repeat changes
+// nothing: a key counts as down again only once it is pressed anew.
+bool take(const BackendEvent& event) {
+    switch (event.kind) {
+    case BackendEventKind::keyDown: releasesReported ? keys.press(event.value) : keys.tap(event.value); return false;
+    case BackendEventKind::keyRepeat:
+        if (!releasesReported) keys.tap(event.value);
+        return false;
+    case BackendEventKind::keyUp:
+        if (releasesReported) keys.release(event.value);
+        return false;
+    case BackendEventKind::keyTap: keys.tap(event.value); return false;
+    case BackendEventKind::focusLost: keys.releaseAll(); return false;
+    case BackendEventKind::resumed: keys.releaseAll(); return true;
+    default: return takeControl(event);
+    }
+}
+}  // namespace
+
+void openTerminal(ScreenSize needed) {
+    layout = needed;
+    screen = ScreenCells(needed);
+    keys = KeyTimeline{};  // a terminal just taken: no key is known to be down
+    cutShort = "\x1b[" + std::to_string(needed.rows) + ";1H\r\n";
+    const BackendOpening opening = backend::open(cutShort);
+    terminalOpen = true;
+    releasesReported = opening.releasesReported;
+    resizeReported = opening.resizeReported;
+    // the set-up goes out with the first screen, in one write, and nothing waits for answers
+    std::fwrite(opening.firstBytes.data(), 1, opening.firstBytes.size(), stdout);
+    waitUntilLargeEnough();
+}
+
+void closeTerminal(HandBack how) {
+    if (!terminalOpen) return;
+    terminalOpen = false;
+    backend::close(how == HandBack::belowLayout ? cutShort : "");
+}
+
+void endByInterrupt() { backend::endByInterrupt(); }
+
+bool isKeyDown(std::int32_t vk) { return keys.isDown(vk); }
+
+void waitForKeyboard() {
+    while (!keys.advance()) {
+        bool redraw = false;
+        for (const BackendEvent& event : readEvents(std::nullopt)) {
+            if (take(event)) redraw = true;
+        }
+        if (sizeChanged()) redraw = true;
+        if (redraw) {
+            waitUntilLargeEnough();
+            backend::write(screen.redraw());
+        }
+    }
+}
+
+void screenWritten(std::string_view bytes) { screen.write(bytes); }

@@ -1,0 +1,108 @@
+// The game's screen as cells: the few things the game writes, carried out as a terminal would.
+#include "platform/screen_cells.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+constexpr char esc = '\x1b';
+// A blank gap longer than this is crossed with a cursor move instead of written out.
+constexpr std::size_t longestWrittenGap = 8;
+
+std::string cursorTo(int y, int x) { return "\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H"; }
+
+// A decimal parameter of a cursor move; absent or 0 means 1, as for a terminal.
+int parameter(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < 1) return 1;
+    return value;
+}
+}  // namespace
+
+ScreenCells::ScreenCells(ScreenSize size)
+    : size(size), cells(static_cast<std::size_t>(std::max(size.rows, 1)), std::string(std::max(size.columns, 1), ' ')) {
+    this->size = {static_cast<int>(cells.front().size()), static_cast<int>(cells.size())};
+}
+
+void ScreenCells::write(std::string_view bytes) {
+    for (const char byte : bytes) put(byte);
+}
+
+void ScreenCells::put(char byte) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (inSequence) {
+        if (sequence.empty() && byte != '[') {
+            inSequence = false;  // ESC and one byte: nothing the screen keeps
+        } else if (sequence.size() > 32) {
+            inSequence = false;  // longer than anything the game writes
+        } else if (code >= 0x40 && code <= 0x7e && !sequence.empty()) {
+            inSequence = false;
+            finishSequence(byte);
+        } else {
+            sequence.push_back(byte);
+        }
+        return;
+    }
+    if (byte == esc) {
+        inSequence = true;
+        sequence.clear();
+    } else if (byte == '\n') {
+        column = 0;
+        if (line + 1 < size.rows) {
+            ++line;
+        } else {
+            cells.erase(cells.begin());
+            cells.emplace_back(static_cast<std::size_t>(size.columns), ' ');
+        }
+    } else if (byte == '\r') {
+        column = 0;
+    } else if (code >= 0x20 && code != 0x7f) {
+        if (column < size.columns) cells[static_cast<std::size_t>(line)][static_cast<std::size_t>(column)] = byte;
+        if (column < size.columns) ++column;
+    }
+}
+
+void ScreenCells::finishSequence(char final) {
+    const std::string_view body = std::string_view(sequence).substr(1);  // after the '['
+    if (final == 'J' && body == "2") {
+        for (std::string& row : cells) std::fill(row.begin(), row.end(), ' ');
+    } else if (final == 'H' || final == 'f') {
+        const std::size_t split = body.find(';');
+        const int y = parameter(body.substr(0, split));
+        const int x = split == std::string_view::npos ? 1 : parameter(body.substr(split + 1));
+        line = std::min(y, size.rows) - 1;
+        column = std::min(x, size.columns) - 1;
+    }
+}
+
+std::string ScreenCells::redraw() const {
+    std::string out = "\x1b[2J";
+    for (std::size_t y = 0; y < cells.size(); ++y) {
+        const std::string& row = cells[y];
+        std::size_t x = row.find_first_not_of(' ');
+        while (x != std::string::npos) {
+            // one run of text from x to `last`, short gaps written out as blanks
+            std::size_t last = row.size();
+            std::size_t next = std::string::npos;
+            for (std::size_t from = x;;) {
+                const std::size_t blank = row.find(' ', from);
+                if (blank == std::string::npos) break;
+                const std::size_t after = row.find_first_not_of(' ', blank);
+                if (after == std::string::npos || after - blank > longestWrittenGap) {
+                    last = blank;
+                    next = after;
+                    break;
+                }
+                from = after;
+            }
+            out += cursorTo(static_cast<int>(y), static_cast<int>(x));
+            out.append(row, x, last - x);
+            x = next;
+        }
+    }
+    out += cursorTo(line, std::min(column, size.columns - 1));
+    return out;
+}
+
+std::string ScreenCells::row(int y) const { return cells.at(static_cast<std::size_t>(y)); }

@@ -1,0 +1,232 @@
+// The platform core over a scripted backend, played through the real key latch and Event turn:
+// keys in the order they happened, held keys, focus, presses without releases, the size notice,
+// the redraw from cells, and the hand-back.
+#include <gtest/gtest.h>
+
+#include "capture_output.h"
+#include "console/key_latch.h"
+#include "game/event_turn.h"
+#include "platform/platform.h"
+#include "platform/screen_cells.h"
+#include "scripted_backend.h"
+#include "state/conditions.h"
+
+namespace {
+constexpr int enter = 13;
+constexpr int q = 81;
+constexpr int digit(int n) { return 48 + n; }
+constexpr ScreenSize layout{133, 15};
+
+// Option i raises Sanity by i + 1, so the change tells which Option was taken.
+const Event probe{"Probe", {{" a", {1, 1}, "A"}, {" b", {1, 2}, "B"}, {" c", {1, 3}, "C"}}};
+
+struct Core : ::testing::Test {
+    void SetUp() override {
+        scripted.reset();
+        keyLatch.fill(0);
+        resetRecruit();
+    }
+
+    static void open(bool releasesReported = true) {
+        scripted.opening.releasesReported = releasesReported;
+        captureOutput([] { openTerminal(layout); });
+    }
+
+    // Each inner list is what one read of the backend returns.
+    static void script(const std::vector<std::vector<BackendEvent>>& reads) {
+        for (const auto& events : reads) scripted.reads.push_back({events, std::nullopt});
+    }
+
+    // Plays up to `turns` Events until the script runs out; the Options taken, in order, the one
+    // of a turn cut short by the end of the script included.
+    static std::vector<int> play(int turns, std::string* output = nullptr) {
+        std::vector<int> taken;
+        const std::string written = captureOutput([&] {
+            int before = conditions[sanity];
+            try {
+                for (int turn = 0; turn < turns; ++turn) {
+                    runEvent(probe);
+                    taken.push_back(conditions[sanity] - before - 1);
+                    before = conditions[sanity];
+                }
+            } catch (const ScriptEnded&) {
+                if (conditions[sanity] != before) taken.push_back(conditions[sanity] - before - 1);
+            }
+        });
+        if (output != nullptr) *output = written;
+        return taken;
+    }
+};
+
+using Taken = std::vector<int>;
+}  // namespace
+
+TEST_F(Core, KeysTypedAheadInOneReadPlayInTheOrderTyped) {
+    // "2", ENTER, "0", ENTER, "1" from a terminal that sends characters
+    open(false);
+    script({{tap(digit(2)), tap(enter), tap(digit(0)), tap(enter), tap(digit(1)), tap(enter)}});
+    EXPECT_EQ(play(3), (Taken{2, 0, 1}));
+
+    // the same as presses and releases
+    open(true);
+    script({{down(digit(2)), up(digit(2)), down(enter), up(enter), down(digit(0)), up(digit(0)), down(enter), up(enter),
+             down(digit(1)), down(enter)}});
+    EXPECT_EQ(play(3), (Taken{2, 0, 1}));
+
+    // keys go down in order too: 2 went down before 0, so 2 is taken
+    open(true);
+    script({{down(digit(2)), down(digit(0))}});
+    EXPECT_EQ(play(1), (Taken{2}));
+}
+
+TEST_F(Core, ADigitHeldThroughEnterIsTakenAgainButEnterMustBeReleasedAndPressedAnew) {
+    open(true);
+    script({{down(digit(1))}, {down(enter)}, {up(enter)}, {down(enter)}});
+    EXPECT_EQ(play(2), (Taken{1, 1}));
+    EXPECT_EQ(scripted.readsMade, 4);  // the held ENTER did not close the second turn
+}
+
+TEST_F(Core, TheLowestOfTheDigitsDownAtOnceWins) {
+    open(true);
+    // 2 held from the first turn; 0 goes down too before ENTER closes it
+    script({{down(digit(2))}, {down(digit(0)), down(enter)}});
+    EXPECT_EQ(play(2), (Taken{2, 0}));
+}
+
+TEST_F(Core, KeysNobodyPollsHaveNoEffectLater) {
+    open(false);
+    // ENTER tapped while a digit is awaited does not close the turn once the digit is taken
+    script({{tap(enter), tap(digit(1))}, {tap(enter)}});
+    EXPECT_EQ(play(1), (Taken{1}));
+    EXPECT_EQ(scripted.readsMade, 2);
+
+    // a digit tapped while ENTER is awaited does not choose in the next Event
+    open(false);
+    script({{tap(digit(0))}, {tap(digit(2)), tap(enter)}, {tap(digit(1))}});
+    EXPECT_EQ(play(2), (Taken{0, 1}));
+}
+
+TEST_F(Core, WhenTheFocusLeavesEveryKeyIsUpUntilPressedAnew) {
+    open(true);
+    // 1 held; the focus leaves and its release never comes; autorepeat after the focus is back
+    // is no new press
+    script({{down(digit(1))}, {focusLost(), down(enter), up(enter)}, {repeat(digit(1))}, {down(digit(2))}});
+    EXPECT_EQ(play(2), (Taken{1, 2}));
+}
+
+TEST_F(Core, WithoutReleasesEachPressAndRepeatIsAWholeTap) {
+    // the terminal took the flags without event types: presses come, releases never do
+    open(true);
+    script({{releases(false), down(digit(1))}, {down(enter)}, {repeat(digit(2))}, {down(enter)}});
+    EXPECT_EQ(play(2), (Taken{1, 2}));
+    EXPECT_EQ(scripted.readsMade, 4);  // no wait for a release that never comes
+
+    // and once releases are confirmed, a press holds the key down
+    open(false);
+    script({{releases(true), down(digit(1))}, {down(enter)}});
+    EXPECT_EQ(play(2), (Taken{1, 1}));
+}
+
+TEST_F(Core, CtrlCReportedAsAKeyEndsByInterrupt) {
+    open(true);
+    script({{down(digit(1)), {BackendEventKind::interrupt}}});
+    try {
+        play(1);
+        FAIL() << "no early end";
+    } catch (const EarlyEnd& end) {
+        EXPECT_TRUE(end.interrupted);
+        EXPECT_EQ(end.handBack, HandBack::belowLayout);
+    }
+    closeTerminal(HandBack::belowLayout);
+    EXPECT_EQ(scripted.closedWith, "\x1b[15;1H\r\n");
+}
+
+TEST_F(Core, TheSetUpGoesOutWithTheFirstScreenAndTheHandBackOnce) {
+    scripted.opening.firstBytes = "<set-up>";
+    const std::string first = captureOutput([] {
+        openTerminal(layout);
+        std::fputs("intro", stdout);
+    });
+    EXPECT_EQ(first, "<set-up>intro");
+    EXPECT_EQ(scripted.written, "");  // nothing waited for, nothing written apart
+    scripted.closedWith = "unchanged";
+    closeTerminal(HandBack::asDrawn);
+    EXPECT_EQ(scripted.closedWith, "");
+    scripted.closedWith = "unchanged";
+    closeTerminal(HandBack::belowLayout);
+    EXPECT_EQ(scripted.closedWith, "unchanged");
+}
+
+TEST_F(Core, TooSmallShowsTheNoticeDropsKeysAndComesBackWithEveryKeyUp) {
+    scripted.size = ScreenSize{100, 15};
+    scripted.opening.resizeReported = false;
+    scripted.reads.push_back({{down(digit(1))}, ScreenSize{100, 15}});
+    scripted.reads.push_back({{}, ScreenSize{133, 15}});
+    open(true);
+    EXPECT_NE(scripted.written.find("at least 133 columns and 15 rows; this one has 100 columns"), std::string::npos);
+    EXPECT_EQ(scripted.timeouts, (std::vector<std::optional<int>>{250, 250}));  // the size is looked at
+    script({{down(digit(2))}});
+    EXPECT_EQ(play(1), (Taken{2}));  // the 1 pressed while the notice was up is not held
+
+    // a digit held when the window shrinks is up when the game comes back
+    open(true);
+    script({{down(digit(1))}});
+    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{100, 15}});
+    scripted.reads.push_back({{}, ScreenSize{133, 15}});
+    script({{down(enter)}, {down(digit(2))}});
+    EXPECT_EQ(play(2), (Taken{1, 2}));
+}
+
+TEST_F(Core, QWhileTooSmallQuits) {
+    scripted.size = ScreenSize{133, 14};
+    script({{tap(q)}});
+    try {
+        open(true);
+        FAIL() << "Q did not quit";
+    } catch (const EarlyEnd& end) {
+        EXPECT_EQ(end.status, 0);
+        EXPECT_FALSE(end.interrupted);
+        EXPECT_EQ(end.handBack, HandBack::asDrawn);
+    }
+    EXPECT_TRUE(scripted.written.ends_with("\x1b[2J"));
+    EXPECT_EQ(scripted.timeouts, (std::vector<std::optional<int>>{std::nullopt}));  // resizes are reported
+}
+
+TEST_F(Core, AResizeOrResumeRedrawsTheScreenFromCellsAtTheCostOfOneScreen) {
+    open(true);
+    std::string everything;  // the game's bytes since the terminal was taken
+    for (int turn = 0; turn < 20; ++turn) {
+        // a choice, then a resize and a resume while the outcome is shown, then ENTER
+        script({{down(digit(turn % 3)), up(digit(turn % 3))}});
+        scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{150, 20}});
+        script({{{BackendEventKind::resumed}}, {down(enter), up(enter)}});
+        scripted.written.clear();
+        std::string output;
+        ASSERT_EQ(play(1, &output).size(), 1U);
+
+        // the screen as the game's bytes left it at the ENTER wait: up to the cursor move that
+        // follows the effects line
+        const std::size_t effects = output.find(at(10, 81));
+        const std::size_t wait = output.find('H', output.find('\x1b', effects + 1)) + 1;
+        ScreenCells expected(layout);
+        expected.write(everything + output.substr(0, wait));
+        everything += output;
+
+        const std::size_t second = scripted.written.find("\x1b[2J", 1);
+        ASSERT_NE(second, std::string::npos) << "a redraw for the resize and one for the resume";
+        for (const std::string& redraw : {scripted.written.substr(0, second), scripted.written.substr(second)}) {
+            EXPECT_LE(redraw.size(), 15U * (133U + 8U)) << "turn " << turn;
+            ScreenCells drawn(layout);
+            drawn.write("stale text\n\x1b[5;5Hmore");
+            drawn.write(redraw);
+            for (int row = 0; row < layout.rows; ++row) EXPECT_EQ(drawn.row(row), expected.row(row)) << "row " << row;
+            EXPECT_EQ(drawn.cursor(), expected.cursor());
+        }
+    }
+}
+
+TEST_F(Core, AfterAResumeNoKeyIsHeld) {
+    open(true);
+    script({{down(digit(1))}, {{BackendEventKind::resumed}, down(enter)}, {down(digit(2))}});
+    EXPECT_EQ(play(2), (Taken{1, 2}));
+}

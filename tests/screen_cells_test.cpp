@@ -1,0 +1,56 @@
+// The screen kept as cells: what the game writes carried out as the terminal does, and the redraw.
+#include "platform/screen_cells.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+std::string trimmed(const ScreenCells& screen, int row) {
+    std::string text = screen.row(row);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+}  // namespace
+
+TEST(ScreenCells, CarriesOutErasesCursorMovesNewlinesAndText) {
+    ScreenCells screen({20, 4});
+    screen.write("old\x1b[2J\x1b[2;3Hab\ncd\r\x1b[4;20Hxyz");
+    EXPECT_EQ(trimmed(screen, 0), "");
+    EXPECT_EQ(trimmed(screen, 1), "  ab");
+    EXPECT_EQ(trimmed(screen, 2), "cd");  // "\n" starts the next row at column 1
+    // the last column is written; what would pass the edge is dropped
+    EXPECT_EQ(screen.row(3), std::string(19, ' ') + "x");
+    EXPECT_EQ(screen.cursor(), (ScreenSize{20, 3}));
+}
+
+TEST(ScreenCells, MovesOutsideTheScreenStopAtItsEdgesAndTheLastRowScrolls) {
+    ScreenCells screen({10, 3});
+    screen.write("\x1b[99;99H!\x1b[0;0H?\x1b[H.");
+    EXPECT_EQ(screen.row(2), std::string(9, ' ') + "!");
+    EXPECT_EQ(screen.row(0), ".         ");  // 0 and absent parameters are 1, as for a terminal
+    screen.write("\x1b[2J\x1b[1;1Htop\x1b[3;1Hlast\nnew");
+    EXPECT_EQ(trimmed(screen, 0), "");
+    EXPECT_EQ(trimmed(screen, 1), "last");
+    EXPECT_EQ(trimmed(screen, 2), "new");
+}
+
+TEST(ScreenCells, SequencesSplitAcrossWritesAndOthersChangeNothing) {
+    ScreenCells screen({10, 3});
+    screen.write("\x1b[");
+    screen.write("2;");
+    screen.write("4Hx\x1b[?25l\x1b=\x1b[1mz\t\x07");
+    EXPECT_EQ(screen.row(1), "   xz     ");
+}
+
+TEST(ScreenCells, TheRedrawDrawsTheSameScreenAndCursorWithShortGapsWrittenOut) {
+    ScreenCells screen({60, 5});
+    screen.write("\x1b[1;1Hab   cd\x1b[1;40Hfar\x1b[3;2Hx\x1b[5;60Hz\x1b[2;7H");
+    const std::string redraw = screen.redraw();
+    EXPECT_EQ(redraw, "\x1b[2J\x1b[1;1Hab   cd\x1b[1;40Hfar\x1b[3;2Hx\x1b[5;60Hz\x1b[2;7H");
+    ScreenCells again({60, 5});
+    again.write("something else entirely\n\n\x1b[4;4Hmore");
+    again.write(redraw);
+    for (int row = 0; row < 5; ++row) EXPECT_EQ(again.row(row), screen.row(row));
+    EXPECT_EQ(again.cursor(), screen.cursor());
+    // an empty screen costs an erase and the cursor only
+    EXPECT_EQ(ScreenCells({60, 5}).redraw(), "\x1b[2J\x1b[1;1H");
+}
