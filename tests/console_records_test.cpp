@@ -53,6 +53,7 @@ Events eventsOf(const std::vector<ConsoleRecord>& records) {
 }
 Events eventsOf(const std::vector<ConsoleKeyRecord>& keys) {
     std::vector<ConsoleRecord> records;
+    records.reserve(keys.size());
     for (const ConsoleKeyRecord& one : keys) records.push_back(key(one));
     return eventsOf(records);
 }

@@ -316,7 +316,7 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     FD_ZERO(&readable);
     FD_SET(inputFd, &readable);
     FD_SET(wakePipe[0], &readable);
-    timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
+    timeval limit{waitMs / 1000, static_cast<suseconds_t>(waitMs % 1000) * 1000};
     const int highest = inputFd > wakePipe[0] ? inputFd : wakePipe[0];
     const int ready = ::select(highest + 1, &readable, nullptr, nullptr, waitMs < 0 ? nullptr : &limit);
     if (ready <= 0) {

@@ -32,10 +32,9 @@ void ScreenCells::write(std::string_view bytes) {
 void ScreenCells::put(char byte) {
     const auto code = static_cast<unsigned char>(byte);
     if (inSequence) {
-        if (sequence.empty() && byte != '[') {
-            inSequence = false;  // ESC and one byte: nothing the screen keeps
-        } else if (sequence.size() > 32) {
-            inSequence = false;  // longer than anything the game writes
+        // ESC and one byte, or longer than anything the game writes: nothing the screen keeps
+        if ((sequence.empty() && byte != '[') || sequence.size() > 32) {
+            inSequence = false;
         } else if (code >= 0x40 && code <= 0x7e && !sequence.empty()) {
             inSequence = false;
             finishSequence(byte);
