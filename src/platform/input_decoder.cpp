@@ -50,7 +50,8 @@ bool isCsiBody(unsigned char byte) { return byte >= 0x20 && byte <= 0x3f; }
 bool isFinal(unsigned char byte) { return byte >= 0x40 && byte <= 0x7e; }
 
 bool allOf(std::string_view text, bool (*accept)(unsigned char)) {
-    return std::ranges::all_of(text, [accept](char c) { return accept(static_cast<unsigned char>(c)); });
+    // std::all_of, not the ranges form: the browser build's library predates it
+    return std::all_of(text.begin(), text.end(), [accept](char c) { return accept(static_cast<unsigned char>(c)); });
 }
 
 bool isKittyByte(unsigned char byte) { return isDigit(byte) || byte == ':' || byte == ';'; }
