@@ -19,7 +19,7 @@ void ScriptedBackend::reset() {
 
 namespace backend {
 
-BackendOpening open(std::string_view) { return scripted.opening; }
+BackendOpening open(ScreenSize, std::string_view) { return scripted.opening; }
 
 void close(std::string_view lastBytes) { scripted.closedWith = lastBytes; }
 

@@ -44,11 +44,11 @@ struct BackendOpening {
 
 namespace backend {
 
-// Takes the terminal's modes. `cutShort` is what to write, before the modes are given back,
-// when the game is ended by a signal or an error (the cursor under the layout); the backend
-// keeps it for handlers that cannot format. Throws std::runtime_error with a one-line reason
-// when the game cannot run here.
-BackendOpening open(std::string_view cutShort);
+// Takes the terminal's modes for a game whose layout needs `layout`. `cutShort` is what to
+// write, before the modes are given back, when the game is ended by a signal or an error (the
+// cursor under the layout); the backend keeps it for handlers that cannot format. Throws
+// std::runtime_error with a one-line reason when the game cannot run here.
+BackendOpening open(ScreenSize layout, std::string_view cutShort);
 
 // Gives the terminal back as it was, after writing `lastBytes`; both go out with whatever the
 // game has written and not yet flushed, in one write. Safe to call more than once.

@@ -97,7 +97,7 @@ ConsoleRecord plainRecord(const INPUT_RECORD& record) {
 
 namespace backend {
 
-BackendOpening open(std::string_view cutShortBytes) {
+BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
     input = GetStdHandle(STD_INPUT_HANDLE);
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &savedInputMode) ||

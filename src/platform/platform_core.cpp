@@ -113,7 +113,7 @@ void openTerminal(ScreenSize needed) {
     screen = ScreenCells(needed);
     keys = KeyTimeline{};  // a terminal just taken: no key is known to be down
     cutShort = "\x1b[" + std::to_string(needed.rows) + ";1H\r\n";
-    const BackendOpening opening = backend::open(cutShort);
+    const BackendOpening opening = backend::open(needed, cutShort);
     terminalOpen = true;
     releasesReported = opening.releasesReported;
     resizeReported = opening.resizeReported;

@@ -1,0 +1,107 @@
+// The browser backend: the page's terminal shows the game's bytes, the page's key listeners tell
+// each key going down and coming up, and a wait suspends into the browser until one does.
+//
+// The page (web/page.js) gives each game a host object, Module.bootcampHost; everything here
+// reaches the page through it. stdout comes to the host byte by byte (Module.stdout), and this
+// file writes through stdout too, so every byte reaches the terminal in the order written.
+#include <emscripten.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "platform/backend.h"
+
+namespace {
+// The kinds of key news the page hands over, each with a virtual-key code: kind * 65536 + vk.
+constexpr int pageKeyDown = 1;
+constexpr int pageKeyUp = 2;
+constexpr int pageFocusLost = 3;
+constexpr int kindShift = 16;
+constexpr int vkMask = 0xffff;
+
+// The page makes its terminal this size and scales it to the window, so the game always finds
+// a terminal exactly as large as its layout. Nonzero when the page has no terminal to show.
+EM_JS(int, pageOpen, (int columns, int rows), { return Module.bootcampHost.open(columns, rows); });
+
+// The terminal's size as the page made it.
+EM_JS(int, pageColumns, (), { return Module.bootcampHost.columns(); });
+EM_JS(int, pageRows, (), { return Module.bootcampHost.rows(); });
+
+// Everything collected goes to the terminal in one write.
+EM_JS(void, pageFlush, (), { Module.bootcampHost.flush(); });
+
+// The next key news, or -1 when there is none.
+EM_JS(int, pageNextKey, (), { return Module.bootcampHost.nextKey(); });
+
+// Resolves once there is key news, or after timeoutMs (never when negative). Until then the
+// game is suspended and the page uses no processor time for it.
+EM_ASYNC_JS(void, pageKeysChanged, (int timeoutMs), { await Module.bootcampHost.keysChanged(timeoutMs); });
+
+// The game is over: the page stops handing it keys.
+EM_JS(void, pageClose, (), { Module.bootcampHost.close(); });
+
+bool opened = false;
+
+void take(int news, std::vector<BackendEvent>& events) {
+    const int vk = news & vkMask;
+    if (vk > 255) return;  // the key timeline knows virtual-key codes only
+    switch (news >> kindShift) {
+    case pageKeyDown: events.push_back({BackendEventKind::keyDown, vk}); break;
+    case pageKeyUp: events.push_back({BackendEventKind::keyUp, vk}); break;
+    case pageFocusLost: events.push_back({BackendEventKind::focusLost}); break;
+    default: break;
+    }
+}
+
+bool takeAll(std::vector<BackendEvent>& events) {
+    bool any = false;
+    for (int news = pageNextKey(); news >= 0; news = pageNextKey()) {
+        take(news, events);
+        any = true;
+    }
+    return any;
+}
+}  // namespace
+
+namespace backend {
+
+// Nothing to take: no modes, no signals. The page reports every key going down and up, and its
+// terminal never changes size.
+BackendOpening open(ScreenSize layout, std::string_view) {
+    // The page's terminal is made exactly the layout's size.
+    if (pageOpen(layout.columns, layout.rows) != 0) throw std::runtime_error("this page cannot show a terminal");
+    opened = true;
+    return {"", true, true};
+}
+
+void close(std::string_view lastBytes) {
+    if (!opened) return;
+    opened = false;
+    write(lastBytes);
+    pageClose();
+}
+
+void write(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+    pageFlush();
+}
+
+std::optional<ScreenSize> windowSize() {
+    if (!opened) return std::nullopt;
+    return ScreenSize{pageColumns(), pageRows()};
+}
+
+void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
+    pageFlush();  // the screen is drawn before the game waits
+    if (takeAll(events)) return;
+    pageKeysChanged(timeoutMs.value_or(-1));
+    takeAll(events);
+}
+
+// Ctrl+C stays the browser's, so nothing ends the game this way; should it come to that, the
+// game's instance ends with the shell's status for an interrupt.
+void endByInterrupt() { std::_Exit(130); }
+
+}  // namespace backend

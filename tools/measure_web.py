@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""Measures the built site in headless Chromium and prints the figures; a measurement, not a test.
+
+- the renderer's processor time while the game waits for a key, next to an empty page's in the
+  same browser;
+- the time from the page's load to the intro on screen, cold (a fresh browser) and warm (a reload);
+- the time from a key event to the screen's update, median and worst;
+- the site's size, plain and gzipped.
+
+usage: /usr/bin/python3 tools/measure_web.py [build-web/site] [--seconds N]
+Exit 77 (and why) when the browser or its driver is missing.
+"""
+import argparse
+import gzip
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
+import browser_session  # noqa: E402
+from browser_session import BrowserSession  # noqa: E402
+
+TICKS = os.sysconf('SC_CLK_TCK')
+WARM_UP = 3.0  # seconds before processor time is measured
+
+
+def processes(session, kind=None):
+    """The session's browser processes (of one --type, or all): pid -> processor seconds so far."""
+    found = {}
+    for pid in session._own_processes():
+        try:
+            with open(f'/proc/{pid}/cmdline', 'rb') as f:
+                args = f.read().replace(b' ', b'\0').split(b'\0')  # Chromium's children: one argument
+            if kind and f'--type={kind}'.encode() not in args:
+                continue
+            with open(f'/proc/{pid}/stat') as f:
+                fields = f.read().rsplit(') ', 1)[1].split()
+            found[pid] = (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
+        except (OSError, IndexError, ValueError):
+            pass
+    return found
+
+
+def cpu_over(session, seconds):
+    """Processor milliseconds used over the next seconds: the renderers, and the whole browser."""
+    before_renderers, before_all = processes(session, 'renderer'), processes(session)
+    time.sleep(seconds)  # the span measured, not a wait for the page
+    after_renderers, after_all = processes(session, 'renderer'), processes(session)
+
+    def used(before, after):
+        return 1000 * sum(after[pid] - before.get(pid, 0) for pid in after)
+    return used(before_renderers, after_renderers), used(before_all, after_all)
+
+
+def first_screen_ms(session):
+    """When the intro was in the terminal, in ms from the start of the page's navigation."""
+    session.wait_until(lambda p: p['settled'], 30, 'the intro')
+    return session.driver.execute_script('return window.bootcamp.timings.firstScreenMs;')
+
+
+def site_sizes(site):
+    rows = []
+    for name in sorted(os.listdir(site)):
+        with open(os.path.join(site, name), 'rb') as f:
+            data = f.read()
+        rows.append((name, len(data), len(gzip.compress(data, 9, mtime=0))))
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('site', nargs='?',
+                        default=os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'build-web', 'site'))
+    parser.add_argument('--seconds', type=float, default=10, help='length of each processor time span')
+    parser.add_argument('--keys', type=int, default=100, help='key presses timed')
+    args = parser.parse_args()
+    missing = browser_session.missing_tools()
+    if missing:
+        print(f'SKIP: {missing}')
+        return 77
+    if not os.path.isfile(os.path.join(args.site, 'index.html')):
+        print(f'SKIP: no built site in {args.site} (cmake --preset web && cmake --build --preset web)')
+        return 77
+
+    print(f'site: {os.path.abspath(args.site)}; {os.cpu_count()} processors')
+    total_plain = total_gzip = 0
+    print('\nsize                        plain     gzip -9')
+    for name, plain, packed in site_sizes(args.site):
+        total_plain += plain
+        total_gzip += packed
+        print(f'  {name:24} {plain / 1024:8.1f} KiB {packed / 1024:8.1f} KiB')
+    print(f'  {"the whole site":24} {total_plain / 1024:8.1f} KiB {total_gzip / 1024:8.1f} KiB')
+
+    cold = []
+    for _ in range(3):
+        with BrowserSession(args.site) as s:
+            cold.append(first_screen_ms(s))
+    with BrowserSession(args.site) as s:
+        warm = []
+        for _ in range(5):
+            s.open()
+            warm.append(first_screen_ms(s))
+        print('\npage load to the intro on screen (from the navigation\'s start)')
+        print(f'  cold, a fresh browser: median {statistics.median(cold):.0f} ms '
+              f'(runs: {", ".join(f"{v:.0f}" for v in cold)})')
+        print(f'  warm, a reload:        median {statistics.median(warm):.0f} ms '
+              f'(runs: {", ".join(f"{v:.0f}" for v in warm)})')
+
+        print(f'\nprocessor time in two spans of {args.seconds:.0f} s each, after {WARM_UP:.0f} s to settle '
+              '(renderer processes; the whole browser)')
+
+        def spans(label):
+            time.sleep(WARM_UP)  # the page's start-up work (compiling, collecting) done first
+            used = [cpu_over(s, args.seconds) for _ in range(2)]
+            print(f'  {label:38} ' + ', '.join(f'{r:4.0f} ms; {a:4.0f} ms' for r, a in used))
+        s.driver.get('about:blank')
+        spans('an empty page (about:blank):')
+        s.open()
+        s.wait_settled()
+        spans('the game waiting at the intro:')
+        s.tap('Enter')
+        s.wait_settled()
+        spans('the game waiting for an answer:')
+
+        # Key to screen: every key that changes the screen, through whole runs.
+        s.driver.execute_script('window.bootcamp.timings.keyToScreenMs = []; window.bootcamp.timings.keyToFrameMs = [];')
+        presses = 0
+        while presses < args.keys:
+            rows = s.rows()
+            text = '\n'.join(rows)
+            if 'Press ENTER to' in text or not text.strip() or rows[7][:80].strip():
+                code = 'Enter'  # the intro, an ending, every Event played, or an outcome shown
+            else:
+                code = f'Digit{presses % 3}'
+            s.tap(code)
+            s.wait_settled()
+            presses += 1
+        timings = s.driver.execute_script('return window.bootcamp.timings;')
+        s.wait_until(lambda p: len(s.driver.execute_script('return window.bootcamp.timings.keyToFrameMs;'))
+                     >= len(timings['keyToScreenMs']), 10, 'the last frame')
+        timings = s.driver.execute_script('return window.bootcamp.timings;')
+        parsed, painted = timings['keyToScreenMs'], timings['keyToFrameMs']
+        print(f'\nkey event to screen update, {len(parsed)} keys')
+        print(f'  in the terminal\'s buffer:  median {statistics.median(parsed):5.1f} ms, worst {max(parsed):5.1f} ms')
+        print(f'  on the next frame:         median {statistics.median(painted):5.1f} ms, worst {max(painted):5.1f} ms')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,68 @@
+# The static site of the browser build: the page, the game's JS and wasm, the terminal's script and
+# style, all in ${CMAKE_BINARY_DIR}/site with relative links only, to be served from anywhere.
+
+# The game's blocking waits suspend into the browser (ASYNCIFY; 64 KiB holds the game's deepest
+# call stack at a wait). stdout reaches the page byte by byte only with the whole file system.
+# Each game is a fresh instance of the module whose main the page calls (MODULARIZE, no run of
+# its own), so a new game starts as a new process would.
+target_link_options(bootcamp PRIVATE
+  -sASYNCIFY
+  -sASYNCIFY_STACK_SIZE=65536
+  -sFORCE_FILESYSTEM=1
+  -sMODULARIZE=1
+  -sEXPORT_NAME=createBootcamp
+  -sENVIRONMENT=web
+  -sINVOKE_RUN=0
+  -sEXPORTED_FUNCTIONS=_main
+  -sEXPORTED_RUNTIME_METHODS=ccall)
+
+set(BOOTCAMP_SITE ${CMAKE_BINARY_DIR}/site)
+set(BOOTCAMP_NPM ${CMAKE_BINARY_DIR}/npm)
+set(BOOTCAMP_XTERM ${BOOTCAMP_NPM}/node_modules/@xterm/xterm)
+
+# The terminal, as pinned by the lock file, installed into the build tree. It is installed again
+# only when the lock file changes; npm takes it from its cache when it can.
+find_program(BOOTCAMP_NPM_PROGRAM npm)
+if(NOT BOOTCAMP_NPM_PROGRAM)
+  message(FATAL_ERROR "npm not found: the site needs it to install its terminal (on Debian: apt-get install npm)")
+endif()
+file(MAKE_DIRECTORY ${BOOTCAMP_NPM})
+add_custom_command(
+  OUTPUT ${BOOTCAMP_XTERM}/lib/xterm.js ${BOOTCAMP_XTERM}/css/xterm.css ${BOOTCAMP_XTERM}/LICENSE
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different
+    ${CMAKE_SOURCE_DIR}/web/package.json ${CMAKE_SOURCE_DIR}/web/package-lock.json ${BOOTCAMP_NPM}
+  COMMAND ${BOOTCAMP_NPM_PROGRAM} ci --prefer-offline --no-audit --no-fund --loglevel=error
+  COMMAND ${CMAKE_COMMAND} -E touch ${BOOTCAMP_XTERM}/lib/xterm.js ${BOOTCAMP_XTERM}/css/xterm.css ${BOOTCAMP_XTERM}/LICENSE
+  WORKING_DIRECTORY ${BOOTCAMP_NPM}
+  DEPENDS ${CMAKE_SOURCE_DIR}/web/package.json ${CMAKE_SOURCE_DIR}/web/package-lock.json
+  COMMENT "Installing the terminal for the page (npm ci)"
+  VERBATIM)
+
+# What goes into the site, from where.
+set(BOOTCAMP_SITE_FILES
+  "${CMAKE_SOURCE_DIR}/web/index.html|index.html"
+  "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
+  "${CMAKE_SOURCE_DIR}/web/page.css|page.css"
+  "${BOOTCAMP_XTERM}/lib/xterm.js|xterm.js"
+  "${BOOTCAMP_XTERM}/css/xterm.css|xterm.css"
+  "${BOOTCAMP_XTERM}/LICENSE|xterm-LICENSE.txt"
+  "$<TARGET_FILE:bootcamp>|bootcamp.js"
+  "$<TARGET_FILE_DIR:bootcamp>/bootcamp.wasm|bootcamp.wasm")
+set(BOOTCAMP_SITE_OUTPUTS "")
+foreach(entry IN LISTS BOOTCAMP_SITE_FILES)
+  string(REPLACE "|" ";" pair "${entry}")
+  list(GET pair 0 from)
+  list(GET pair 1 to)
+  # The wasm comes with the JS, from the same link.
+  if(to STREQUAL "bootcamp.wasm")
+    set(depends "$<TARGET_FILE:bootcamp>")
+  else()
+    set(depends "${from}")
+  endif()
+  add_custom_command(OUTPUT ${BOOTCAMP_SITE}/${to}
+    COMMAND ${CMAKE_COMMAND} -E copy ${from} ${BOOTCAMP_SITE}/${to}
+    DEPENDS ${depends} bootcamp
+    VERBATIM)
+  list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE}/${to})
+endforeach()
+add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE_OUTPUTS})
