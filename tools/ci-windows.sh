@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# CI's Windows part: cross-builds bootcamp.exe and the unit tests with MinGW-w64, warnings as errors, and runs the tests and a smoke test under wine.
+# CI's Windows part: cross-builds bootcamp.exe and the unit tests with MinGW-w64, warnings as errors, and runs the unit tests and the end-to-end rig's wine driver under wine.
 #
 # usage: tools/ci-windows.sh [BUILD_DIR]      (default build-windows; made afresh each run)
-# Needs (Debian 12): cmake make g++-mingw-w64-x86-64 wine wine64 googletest tmux. Runs as any
+# Needs (Debian 12): cmake make g++-mingw-w64-x86-64 wine wine64 googletest tmux python3. Runs as any
 # user, root included, with or without a standard input; wine gets a prefix of its own in a
 # temporary folder, removed at the end.
 set -euo pipefail
@@ -12,13 +12,13 @@ START=$SECONDS
 step() { echo "== windows: $* ($((SECONDS - START)) s)"; }
 
 missing=()
-for tool in cmake make x86_64-w64-mingw32-g++-posix wine wineserver tmux; do
+for tool in cmake make x86_64-w64-mingw32-g++-posix wine wineserver tmux /usr/bin/python3; do
     command -v "$tool" >/dev/null || missing+=("$tool")
 done
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=("/usr/src/googletest")
 if [ ${#missing[@]} -gt 0 ]; then
     echo "missing: ${missing[*]}" >&2
-    echo "on Debian: apt-get install cmake make g++-mingw-w64-x86-64 wine wine64 googletest tmux" >&2
+    echo "on Debian: apt-get install cmake make g++-mingw-w64-x86-64 wine wine64 googletest tmux python3" >&2
     exit 1
 fi
 
@@ -57,7 +57,7 @@ if ! cmake --build "$BUILD" -j"$(nproc)" >"$BUILD/build.log" 2>&1; then
     exit 1
 fi
 echo "$(grep -c 'Building CXX object' "$BUILD/build.log") files compiled, no warnings"
-for exe in bootcamp.exe tests/game_tests.exe; do
+for exe in bootcamp.exe tests/game_tests.exe tests/platform_tests.exe; do
     dlls=$(x86_64-w64-mingw32-objdump -p "$BUILD/$exe" | sed -n 's/^\s*DLL Name: //p' | sort -u | tr '\n' ' ')
     echo "$exe: $(($(stat -c %s "$BUILD/$exe") / 1024)) KiB, imports only $dlls"
 done
@@ -71,12 +71,12 @@ wine --version
 
 step "unit tests under wine"
 status=0
-ctest --test-dir "$BUILD" --output-on-failure --timeout 120 -j"$(nproc)" </dev/null >"$BUILD/ctest.log" 2>&1 || status=$?
+ctest --test-dir "$BUILD" -E '^e2e_' --output-on-failure --timeout 120 -j"$(nproc)" </dev/null >"$BUILD/ctest.log" 2>&1 || status=$?
 # what failed, and the figures; not a line per passing test
 grep -vE '^ *Start +[0-9]+: |Passed +[0-9.]+ sec$|^Internal ctest|^Test project' "$BUILD/ctest.log" | sed '/./,$!d'
 [ "$status" -eq 0 ] || exit "$status"
 
-step "smoke test: bootcamp.exe under wine in tmux"
-bash tests/wine/wine_smoke_test.sh "$BUILD/bootcamp.exe" </dev/null
+step "end to end: bootcamp.exe under wine in tmux"
+ctest --test-dir "$BUILD" -R '^e2e_wine$' --no-tests=error --output-on-failure </dev/null
 
 step "done"

@@ -18,8 +18,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
-import browser_session  # noqa: E402
-from browser_session import BrowserSession  # noqa: E402
+from rig import browser_session  # noqa: E402
+from rig.browser_session import BrowserSession  # noqa: E402
 
 TICKS = os.sysconf('SC_CLK_TCK')
 WARM_UP = 3.0  # seconds before processor time is measured

@@ -11,8 +11,8 @@ import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, '..', 'tests', 'e2e'))
-import browser_session  # noqa: E402
-from browser_session import BrowserSession  # noqa: E402
+from rig import browser_session  # noqa: E402
+from rig.browser_session import BrowserSession  # noqa: E402
 
 
 def main():

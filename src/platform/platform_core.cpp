@@ -89,14 +89,13 @@ bool waitUntilLargeEnough() {
 }
 
 // One event into the key timeline, in order. A backend that does not report releases gives
-// presses (and repeats) only: each is a whole tap. Where releases are reported a repeat changes
-// nothing: a key counts as down again only once it is pressed anew.
+// presses (and repeats) only: each is a whole tap. Where releases are reported a repeat says the
+// key is down, like a press: a key let go while the focus was away is up until the terminal
+// reports it again, and kitty reports the first press after a focus change as a repeat.
 bool take(const BackendEvent& event) {
     switch (event.kind) {
-    case BackendEventKind::keyDown: releasesReported ? keys.press(event.value) : keys.tap(event.value); return false;
-    case BackendEventKind::keyRepeat:
-        if (!releasesReported) keys.tap(event.value);
-        return false;
+    case BackendEventKind::keyDown:
+    case BackendEventKind::keyRepeat: releasesReported ? keys.press(event.value) : keys.tap(event.value); return false;
     case BackendEventKind::keyUp:
         if (releasesReported) keys.release(event.value);
         return false;

@@ -1,0 +1,842 @@
+"""The scenarios, written once for every driver, and the table of which runs where.
+
+A scenario gets a Context: c.play(cols, rows, **opts) starts a game (ending the one before) and
+returns a Play; c.caps are the capabilities of the driver (and terminal) it runs on. A scenario
+raises Failed (an AssertionError) with what it saw when the game goes wrong.
+"""
+import os
+import signal
+import subprocess
+import termios
+import time
+
+from .inside import MARKER
+from .model import Canvas
+from .pty_driver import NUM_LOCK, RELEASE, kitty_key
+from .play import LIMIT, Play, check
+
+# What the game writes to a POSIX terminal around its screens.
+OPENING = b'\x1b=\x1b[?1004h\x1b[?2004h\x1b[?1035$p\x1b[?u'   # first, in the same write as the intro
+PUSH = b'\x1b[>15u\x1b[?u'                                  # once the terminal answered the query
+POP = b'\x1b[<u'
+REPORTS_OFF = b'\x1b>\x1b[?1004l\x1b[?2004l'
+NUMLOCK_MODE_ON = b'\x1b[?1035h'
+
+
+class Context:
+    def __init__(self, driver, model, opts, caps):
+        self.d, self.m, self.opts, self.caps = driver, model, opts, caps
+
+    def play(self, cols=None, rows=None, **opts):
+        self.d.stop()
+        return Play(self.d, self.m, cols or self.d.size[0], rows or self.d.size[1], **{**self.opts, **opts})
+
+    @property
+    def kitty(self):
+        """The terminal answers the keyboard flags query (its keys may then come as events)."""
+        return self.opts.get('answers', True) and 'legacy' not in self.caps
+
+
+# ---- checks shared by the scenarios ---------------------------------------------------------
+
+def game_bytes(p, shell_line=MARKER):
+    """What the game wrote (the pty driver) before the shell's line after it."""
+    return bytes(p.d.raw[:p.d.raw.rfind(shell_line.encode())])
+
+
+def given_back(c, p, how, what, before=None, cut_short=True):
+    """The game ended `how` and gave the terminal back as it found it (see Play.wait_end), with
+    no key left for the shell; the bytes that did it; cut short, the cursor under the layout, so
+    that the shell's output comes below the game's rows (`before`: the screen then)."""
+    p.wait_end(how, what)
+    p.check(p.d.unread() in ('', None), f'{what}: keys left for the shell: {p.d.unread()}')
+    if 'bytes' in c.caps:
+        # cut short: the hand-back after whatever was on the screen; quit: after its last clear
+        tail = hand_back(p, cut_short)
+        last = (lambda b: b) if cut_short else (lambda b: b[b.rfind(b'\x1b[2J') + 4:])
+        p.expect(f'{what}: the keyboard flags popped, the reports off', lambda: p.d.flags == [0] and
+                 last(game_bytes(p)).endswith(tail) and (cut_short or last(game_bytes(p)) == tail),
+                 detail=lambda: f': flags {p.d.flags}, the last bytes {game_bytes(p)[-40:]!r}, expected {tail!r}')
+    if before and 'shell' in c.caps:
+        shell_below(p, before, MARKER, what)
+
+
+def hand_back(p, cut_short=True):
+    """The bytes that give the terminal back: cut short, the cursor under the layout first; the
+    flags popped if pushed; the reports off; xterm's NumLock mode set again if it was set."""
+    tail = (below(p) if cut_short else b'') + (POP if pushed(p) else b'') + REPORTS_OFF
+    return tail + (NUMLOCK_MODE_ON if b'\x1b[?1035l' in p.d.raw else b'')
+
+
+def below(p):
+    """The cursor to column 1 under the layout (the tty adds a CR to the LF)."""
+    return f'\x1b[{p.m.layout[1]};1H\r\r\n'.encode()
+
+
+def pushed(p):
+    return PUSH in p.d.raw
+
+
+def shell_below(p, before, line, what):
+    """The shell's `line` on the row under the game's rows, which stay as they were (in a
+    window of just the layout's rows, the game's rows scrolled up to make room)."""
+    rows = p.m.layout[1]
+    shift = max(0, rows + 2 - p.rows)
+    want = Canvas(p.cols, p.rows)
+    for r, text in enumerate(before.rows[shift:rows]):
+        want.write(text, r, 0)
+    want.write(line, rows - shift, 0)
+    p.expect(f'{what}: "{line}" under the game\'s {rows} rows', want.screen(None, [line]))
+
+
+def stopped_and_back(c, p, stop, what):
+    """Suspended by `stop`: the terminal given back while stopped; continued by the shell, the
+    game takes its modes again and redraws exactly what was there, cursor included, before it
+    goes on."""
+    before = p.d.screen()
+    stop()
+    tail = hand_back(p) if 'bytes' in c.caps else None
+
+    def given_back_stopped():
+        modes = p.d.modes()
+        return p.d.stopped() and modes.get('stopped') == modes['before'] and (
+            'bytes' not in c.caps or p.d.flags == [0] and game_bytes(p, 'stopped').endswith(tail))
+    p.expect(f'{what}: stopped, the terminal given back', given_back_stopped,
+             detail=lambda: f': stopped {p.d.stopped()}, {p.d.modes()}' + (
+                 f', flags {p.d.flags}, the last bytes {game_bytes(p, "stopped")[-40:]!r}, expected {tail!r}'
+                 if 'bytes' in c.caps else ''))
+    p.check(p.d.unread() == '', f'{what}: keys left for the shell while stopped: {p.d.unread()}')
+    if 'shell' in c.caps:
+        shell_below(p, before, 'stopped', what)
+    p.d.resume()
+
+    def back():
+        # the whole state, not a part of it: the redraw, the cursor, the game's modes, the flags
+        return (p.shows(before) and p.d.modes_now() != p.d.modes()['before'] and not p.d.stopped() and
+                ('bytes' not in c.caps or p.d.flags == ([0, 15] if c.kitty else [0])))
+    p.expect(f'{what}: all as it was after the continue', back)
+
+
+# ---- playing --------------------------------------------------------------------------------
+
+def run_restart_quit(c):
+    """Two runs to an ending with a restart between them, then Q. Every turn is checked against
+    the model: the Event as drawn, the panel unchanged until ENTER and then showing the new
+    values, the outcome and effects line, the cursor on the chosen line; no Event twice in a run;
+    the ending exactly when a condition reaches its bound, the first whose test holds, with the
+    days survived. The restart shows the intro, the starting values and the same Events in the
+    same order. Where releases are reported, ENTER held on the end screen restarts once and the
+    intro then wants a new press."""
+    p = c.play()
+    p.at_intro()
+    p.pass_intro()
+    first, days = p.play_to_ending()
+    if 'releases' in c.caps:
+        p.d.press('enter')
+        p.at_intro()
+        p.quiet('ENTER still held at the intro')
+        p.d.release('enter')
+        p.quiet('ENTER released at the intro')
+    else:
+        p.d.tap('enter')
+        p.at_intro()
+    p.new_run()
+    p.pass_intro()
+    again, days_again = p.play_to_ending()
+    p.check((again, days_again) == (first, days),
+            f'the same choices after the restart met other Events: {first}, {days} days; then {again}, {days_again}')
+    p.end_by_quit()
+    if 'bytes' in c.caps:
+        given_back(c, p, ('exit', 0), 'Q', cut_short=False)
+
+
+def stale_keys_pass_by(c):
+    """A key tapped while the game waits for another is passed by: ENTER while a digit is awaited
+    does not close the turn answered after it; a digit while ENTER is awaited does not choose in
+    the next Event."""
+    p = c.play()
+    p.pass_intro()
+    p.d.tap('enter')
+    p.choose(p.safe())
+    p.quiet('the outcome, after an ENTER tapped before the answer')
+    p.d.tap(str(p.safe()))
+    p.close_turn()
+    p.quiet('the next Event, after a digit tapped before ENTER')
+
+
+def typed_ahead(c):
+    """Keys typed ahead reach the game in one read and each counts, in order: ENTER and 2 at the
+    intro give the first Event answered with 2; 2 ENTER 0 ENTER 1 at an Event play Options 2, 0
+    and 1 in three Events (another digit first where 2 would end the run)."""
+    p = c.play()
+    p.at_intro()
+    p.d.type('enter', '2')
+    p.arrive('ENTER and 2 typed ahead at the intro', chosen=2)
+    p.close_turn()
+    first = p.event
+    a = 2 if p.m.cause(p.m.apply(p.values, first['options'][2])) is None else p.safe()
+    after_first = p.m.apply(p.values, first['options'][a])
+    # every screen the three turns can end on, with the Events unseen
+    wanted, meaning = [], {}
+    for second in p.m.events:
+        if second['prompt'] in p.seen:
+            continue
+        after_second = p.m.apply(after_first, second['options'][0])
+        if p.m.cause(after_second) is not None:
+            screen = p.m.ending(p.m.cause(after_second), p.days + 1, p.cols, p.rows)
+            wanted.append(screen)
+            meaning[id(screen)] = None
+            continue
+        for third in p.m.events:
+            if third['prompt'] not in p.seen and third is not second:
+                screen = p.turn(third, after_second, chosen=1)
+                wanted.append(screen)
+                meaning[id(screen)] = (third, after_second)
+    p.d.type(str(a), 'enter', '0', 'enter', '1')
+    found = p.expect(f'{a} ENTER 0 ENTER 1 typed ahead: three Events answered {a}, 0 and 1', *wanted)
+    if meaning[id(found)]:
+        p.event, p.values = meaning[id(found)]
+        p.seen.append(p.event['prompt'])
+        p.days += 2
+        p.answered(1)
+        p.close_turn()
+
+
+# ---- held keys ------------------------------------------------------------------------------
+
+def held_enter(c):
+    """ENTER held down from the intro passes it and does not close the first turn, neither while
+    held nor when released; pressed anew, it does."""
+    p = c.play()
+    p.at_intro()
+    p.keys_followed()
+    p.d.press('enter')
+    p.arrive('the first Event: ENTER held down passes the intro')
+    p.choose(p.safe())
+    p.quiet('ENTER held since the intro')
+    p.d.release('enter')
+    p.quiet('the release of ENTER')
+    p.d.press('enter')
+    p.after_turn('ENTER pressed anew')
+    p.d.release('enter')
+
+
+def held_digit(c):
+    """A digit held down through the ENTER that closes the turn chooses in the next Event at once;
+    its release does nothing."""
+    p = c.play()
+    p.pass_intro()
+    digit = p.digit_held_through_enter()
+    p.d.release(str(digit))
+    p.quiet('the release of the held digit')
+
+
+def two_digits(c):
+    """Two digits down: the one that went down first chooses (in one write, where the driver can);
+    both held through the ENTER that closes the turn, the lowest chooses in the next Event."""
+    p = c.play()
+    p.pass_intro()
+    if 'bytes' in c.caps:
+        p.d.send(p.d.encode('2', 1) + p.d.encode('0', 1))
+    else:
+        p.d.press('2')
+        p.expect('2 down', p.turn(p.event, chosen=2))
+        p.d.press('0')
+    p.expect('2 went down before 0: Option 2', p.turn(p.event, chosen=2))
+    p.answered(2)
+    p.quiet('0 down while ENTER is awaited')
+    p.d.tap('enter')
+    p.after_turn('0 and 2 held through ENTER: the lowest', chosen=0)
+    p.d.release('2')
+    p.d.release('0')
+    p.quiet('the releases of 2 and 0')
+
+
+def focus_away_while_held(c):
+    """A digit held, the focus given to another window, the digit released there, the focus back:
+    the next Event waits for a key, and a digit pressed anew chooses."""
+    p = c.play()
+    p.pass_intro()
+    digit = p.safe(carried=True)
+    p.press_digit(digit)
+    p.d.focus_away()
+    p.d.release(str(digit))
+    p.d.focus_back()
+    p.close_turn()
+    p.quiet('the focus back, no digit pressed anew')
+    # pressed anew, the same digit answers (kitty 0.26 reports that press as a repeat)
+    p.choose(digit)
+
+
+def keypad(c):
+    """The keypad's Enter goes on like ENTER (held from the intro, one press); the keypad's digits
+    choose nothing."""
+    p = c.play()
+    p.at_intro()
+    p.keys_followed()
+    p.d.press('kp_enter')
+    p.arrive('the first Event after keypad Enter')
+    p.d.tap('kp1')
+    p.quiet('keypad 1')
+    if hasattr(c.d, 'numlock'):
+        check(c.d.numlock() == 'on', 'NumLock went off with keypad 1')
+    if 'bytes' in c.caps and c.kitty:
+        # NumLock rides along on the main row's keys too and must not hide them
+        p.d.send(kitty_key(49, NUM_LOCK) + kitty_key(49, NUM_LOCK, RELEASE))
+        p.expect('1 with NumLock on', p.turn(p.event, chosen=1))
+        p.answered(1)
+    else:
+        p.choose(p.safe())
+    if 'releases' in c.caps:
+        p.quiet('keypad Enter still held from the intro')
+    p.d.release('kp_enter')
+    p.d.tap('kp_enter')
+    p.after_turn('keypad Enter after the outcome')
+
+
+# ---- ways out -------------------------------------------------------------------------------
+
+def ctrl_c(c):
+    """Ctrl+C at the intro, and while a digit is awaited right after keys typed just before it,
+    ends the game at once as an interrupt: the terminal given back as it was, none of those keys
+    left for the shell, whose output comes under the game's rows."""
+    p = c.play()
+    p.at_intro()
+    before = p.d.screen()
+    p.d.tap('ctrl+c')
+    given_back(c, p, p.d.interrupted, 'Ctrl+C at the intro', before)
+    p = c.play()
+    p.pass_intro()
+    before = p.d.screen()
+    p.d.type('q', 'q', 'ctrl+c')
+    given_back(c, p, p.d.interrupted, 'Ctrl+C', before)
+
+
+def signals(c):
+    """SIGINT, SIGTERM, SIGHUP and SIGQUIT while a digit is awaited, and SIGTERM while an outcome
+    is shown: each ends the game by that signal with the terminal given back."""
+    for sig, answer in ((signal.SIGINT, False), (signal.SIGTERM, False), (signal.SIGHUP, False),
+                        (signal.SIGQUIT, False), (signal.SIGTERM, True)):
+        p = c.play()
+        p.pass_intro()
+        if answer:
+            p.choose(p.safe())
+        before = p.d.screen()
+        p.d.signal(sig)
+        given_back(c, p, ('signal', sig), f'{sig.name}{" with an outcome shown" if answer else ""}', before)
+
+
+def terminal_gone(c):
+    """The terminal going away ends the game, with or without it as its controlling terminal."""
+    for ctty in (True, False):
+        p = c.play(ctty=ctty)
+        p.pass_intro()
+        p.d.hang_up()
+        end = p.d.wait_until(p.d.ended, LIMIT)
+        p.check(end in ((('signal', signal.SIGHUP), ('exit', 1)) if ctty else (('exit', 1),)),
+                f'the terminal gone (controlling: {ctty}): the game ended with {end}')
+
+
+def typed_while_stopped(c):
+    """Keys typed while the game is stopped, and it ended before it runs again: they are dropped
+    with the modes, not left for the shell."""
+    p = c.play()
+    p.pass_intro()
+    before = p.d.screen()
+    p.d.signal(signal.SIGSTOP)
+    p.check(p.d.wait_until(lambda: p.d.state() == 'T', LIMIT), 'not stopped by SIGSTOP')
+    p.d.send(b'ls\n')
+    p.d.signal(signal.SIGTERM)
+    p.d.signal(signal.SIGCONT)
+    given_back(c, p, ('signal', signal.SIGTERM), 'SIGTERM after keys typed while stopped', before)
+
+
+# ---- suspend, continue, resize --------------------------------------------------------------
+
+def suspend(c):
+    """Ctrl+Z at an answered Event, then SIGTSTP from outside at the next one: each time the
+    terminal given back while stopped, and everything as it was when the shell continues the game;
+    the run then plays on to its ending, and Q quits with the terminal as it was."""
+    p = c.play(jobs=True)
+    p.pass_intro()
+    p.choose(p.safe())
+    stopped_and_back(c, p, lambda: p.d.tap('ctrl+z'), 'Ctrl+Z')
+    p.close_turn()
+    stops = 1
+    if not p.ended_run():
+        stopped_and_back(c, p, lambda: p.d.signal(signal.SIGTSTP), 'SIGTSTP')
+        stops += 1
+        p.play_to_ending()
+    p.end_by_quit()
+    if 'bytes' in c.caps:
+        given_back(c, p, ('exit', 0), 'Q after the continues', cut_short=False)
+        # popped for each stop, pushed again for each continue
+        p.check(p.d.raw.count(PUSH) == (1 + stops if c.kitty else 0), f'flags pushed {p.d.raw.count(PUSH)} times')
+
+
+def releases_after_ctrl_z(c):
+    """The terminal sends the releases of Ctrl and Z before it sees the flags popped: they are
+    swallowed, not left for the shell."""
+    p = c.play(jobs=True)
+    p.pass_intro()
+    p.d.press('ctrl+z')
+    time.sleep(0.01)        # the terminal's releases come a moment later
+    p.d.send(b'\x1b[57442;5:3u\x1b[122;1:3u')
+    p.check(p.d.wait_until(p.d.stopped, LIMIT), 'Ctrl+Z did not stop the game')
+    p.check(p.d.unread() == '', f'key releases left for the shell: {p.d.unread()}')
+
+
+def stop_and_continue(c):
+    """SIGSTOP, the screen wiped by someone else meanwhile, SIGCONT: the game redraws exactly
+    what was there, cursor included, in a small write, without pushing its flags again; a SIGCONT
+    with no stop before it pushes nothing either."""
+    p = c.play()
+    p.pass_intro()
+    p.choose(p.safe())
+    before = p.d.screen()
+    p.d.signal(signal.SIGSTOP)
+    p.check(p.d.wait_until(lambda: p.d.state() == 'T', LIMIT), 'not stopped by SIGSTOP')
+    p.d.scribble(b'\x1b[2J\x1b[1;1Hwiped while stopped')
+    p.expect('the screen wiped while stopped', lambda: 'wiped while stopped' in p.d.screen().rows[0])
+    mark = len(p.d.raw) if 'bytes' in c.caps else 0
+    p.d.signal(signal.SIGCONT)
+    p.expect('redrawn after SIGCONT', before)
+    if 'bytes' in c.caps:
+        p.quiet('the continued game')
+        p.check(len(p.d.raw) - mark <= 2048, f'the redraw took {len(p.d.raw) - mark} bytes')
+        p.check(p.d.raw.count(PUSH) == (1 if c.kitty else 0), 'flags pushed again after SIGSTOP')
+        p.d.signal(signal.SIGCONT)          # with no stop before it
+        p.expect('redrawn after a SIGCONT alone', before)
+        p.quiet('the game after a SIGCONT alone')
+        p.check(p.d.raw.count(PUSH) == (1 if c.kitty else 0) and p.d.flags == ([0, 15] if c.kitty else [0]),
+                f'flags pushed again after a SIGCONT alone: {p.d.flags}')
+    p.close_turn()
+
+
+def resize(c):
+    """Resized at the digit wait and at the ENTER wait, the game redraws the screen as it was;
+    too small, the size notice follows the size and keys are dropped; large again, the screen
+    and cursor come back exactly, in a small write; Q at the notice quits."""
+    p = c.play(140, 40)
+    p.pass_intro()
+    p.resize(150, 35, wipe=True)
+    p.expect('resized to 150x35 at the digit wait', p.turn(p.event))
+    values, digit = p.values, p.safe()
+    p.choose(digit)
+    answered = lambda: p.turn(p.event, values, chosen=digit)  # noqa: E731
+    p.resize(140, 30, wipe=True)
+    p.expect('resized to 140x30 at the ENTER wait', answered())
+    for cols, rows in ((90, 20), (100, 30)):
+        p.resize(cols, rows)
+        p.expect(f'resized to {cols}x{rows}: the notice', p.m.notice(cols, rows))
+    p.d.tap('enter')
+    mark = len(p.d.raw) if 'bytes' in c.caps else 0
+    p.resize(140, 40, wipe=True)
+    p.expect('large again: the screen as it was', answered())
+    p.quiet('the ENTER typed while the window was too small')
+    if 'bytes' in c.caps:
+        p.check(len(p.d.raw) - mark <= 2048, f'the redraw took {len(p.d.raw) - mark} bytes')
+    p.close_turn()
+    p.resize(90, 20)
+    notice = p.expect('resized to 90x20: the notice', p.m.notice(90, 20))
+    p.end_by_quit(where=notice.cursor)
+
+
+def too_small(c):
+    """Started one column too narrow, the game shows the size notice with the size it needs and
+    the size it has, drops the keys, and starts once the window is large enough."""
+    cols, rows = c.m.layout
+    p = c.play(cols - 1, rows)
+    p.expect('one column too narrow: the notice', p.m.notice(cols - 1, rows))
+    p.d.tap('enter')
+    p.d.tap('1')
+    p.quiet('keys while the window is too small')
+    p.resize(140, 40)
+    p.at_intro()
+    p.pass_intro()
+
+
+def quit_at_notice(c):
+    """Started one row too low, the game shows the size notice; Q there quits (status 0, the
+    screen cleared, the terminal as it was)."""
+    cols, rows = c.m.layout
+    p = c.play(cols, rows - 1)
+    notice = p.expect('one row too low: the notice', p.m.notice(cols, rows - 1))
+    p.end_by_quit(where=notice.cursor)
+    if 'bytes' in c.caps:
+        given_back(c, p, ('exit', 0), 'Q at the notice', cut_short=False)
+
+
+def smallest_terminal(c):
+    """In a terminal of exactly the size the layout needs, turns show as the model draws them:
+    the effects line does not wrap. (The real terminals play every scenario at this width.)"""
+    p = c.play(*c.m.layout)
+    p.pass_intro()
+    for _ in range(4):
+        p.choose(1)
+        p.close_turn()
+        if p.ended_run():
+            break
+
+
+# ---- the terminal's protocol (the pseudo-terminal) ------------------------------------------
+
+def protocol(c):
+    """The first write is the set-up and the intro together, with nothing waited for: ENTER typed
+    before any answer counts. A terminal that answers the flags query gets the flags pushed once
+    (with the question again) and popped at the end; one that does not gets nothing pushed."""
+    p = c.play()
+    p.d.tap('enter')                    # before the terminal has answered anything
+    p.arrive('the first Event: ENTER typed before any answer')
+    at, first = next((at, data) for at, data in p.d.chunks if OPENING in data)
+    intro_lines = [line for line in p.m.intro_text.split('\n') if line]
+    first = first[first.index(OPENING):]
+    p.check(all(line.encode() in first for line in intro_lines),
+            f'the set-up and the intro are not in one write: {first[:120]!r}')
+    print(f'# {"kitty" if c.kitty else "legacy"} terminal: intro {1000 * (at - p.d.note("at")):.1f} ms after start')
+    p.expect('the flags in force', lambda: p.d.flags == ([0, 15] if c.kitty else [0]))
+    p.play_to_ending()
+    p.check(p.d.flags == ([0, 15] if c.kitty else [0]), f'flags while playing: {p.d.flags}')
+    p.end_by_quit()
+    given_back(c, p, ('exit', 0), 'Q', cut_short=False)
+    p.check(p.d.raw.count(PUSH) == (1 if c.kitty else 0) and below(p) not in p.d.raw,
+            f'pushed {p.d.raw.count(PUSH)} times')
+
+
+def late_reply(c):
+    """Over a slow link the answers come late: keys before them count as plain bytes, and once
+    the flags are confirmed key events are followed (a held digit chooses in the next Event, a
+    held ENTER does not close it)."""
+    p = c.play(reply_delay=0.3)
+    p.at_intro()
+    p.check(p.d.flags == [0], 'flags pushed before any answer came')
+    p.d.send(b'\r')
+    p.arrive('the first Event: a plain Enter before the answers')
+    p.expect('the late answers taken', lambda: p.d.flags == [0, 15] and not p.d.delayed)
+    digit = p.safe(carried=True)
+    p.press_digit(digit)
+    p.d.press('enter')
+    p.after_turn(f'ENTER with {digit} held', chosen=digit)
+    p.quiet('ENTER held from the turn before')
+    p.d.release('enter')
+    p.d.release(str(digit))
+    before = p.d.screen()
+    p.d.tap('ctrl+c')
+    given_back(c, p, p.d.interrupted, 'Ctrl+C', before)
+    p.check(p.d.raw.count(PUSH) == 1, 'flags pushed more than once')
+
+
+def partial_flags(c):
+    """A terminal that takes the flags without event types (it confirms 9, or 13): presses are
+    whole taps, so a digit pressed in one Event does not choose in the next; played to an ending
+    and quit, the flags popped."""
+    for honours in (9, 13):
+        p = c.play(honours=honours)
+        p.at_intro()
+        p.expect(f'flags {honours} in force', lambda: p.d.flags == [0, honours] and PUSH in p.d.raw)
+        p.d.press('enter')
+        p.arrive('the first Event')
+        digit = p.safe(carried=True)
+        p.press_digit(digit)
+        p.d.press('enter')
+        p.after_turn(f'ENTER after {digit} (a tap: not held)')
+        p.play_to_ending()
+        p.end_by_quit()
+        given_back(c, p, ('exit', 0), f'Q with flags {honours}', cut_short=False)
+
+
+def paste_and_layouts(c):
+    """A paste answers nothing; Q of a Cyrillic layout (its base-layout key is q) does nothing at
+    the intro and quits at the end screen; Ctrl+C of that layout is an interrupt."""
+    p = c.play()
+    p.at_intro()
+    cyrillic_q = b'\x1b[1081::113u\x1b[1081::113;1:3u'
+    p.d.send(cyrillic_q)
+    p.quiet('the Q of a Cyrillic layout at the intro')
+    p.pass_intro()
+    p.d.send(b'\x1b[200~2\r0\r\x1b[201~')
+    p.quiet('a paste of 2, Enter, 0, Enter')
+    p.play_to_ending()
+    p.end_by_quit(send=cyrillic_q)
+    p = c.play()
+    p.pass_intro()
+    before = p.d.screen()
+    p.d.send(b'\x1b[1089::99;5u')
+    given_back(c, p, ('signal', signal.SIGINT), 'the Ctrl+C of a Cyrillic layout', before)
+
+
+def numlock_mode(c):
+    """xterm's NumLock mode, set before the game: reset while it plays, set back on every way out
+    (Q, Ctrl+C, SIGTERM) and while suspended, reset again after; a mode already reset is left
+    alone."""
+    for way in ('q', 'ctrl+c', 'sigterm'):
+        p = c.play(decrqm={1035: True})
+        p.expect('NumLock mode reset while playing', lambda: p.d.decrqm[1035] is False)
+        p.pass_intro()
+        if way == 'q':
+            p.play_to_ending()
+            p.end_by_quit()
+        elif way == 'ctrl+c':
+            p.d.tap('ctrl+c')
+        else:
+            p.d.signal(signal.SIGTERM)
+        p.d.wait_until(p.d.ended, LIMIT)
+        p.expect(f'NumLock mode set back after {way}', lambda: p.d.decrqm[1035] is True)
+    p = c.play(decrqm={1035: True}, jobs=True)
+    p.pass_intro()
+    p.d.signal(signal.SIGTSTP)
+    p.expect('NumLock mode set back while stopped', lambda: p.d.stopped() and p.d.decrqm[1035] is True)
+    p.d.resume()
+    p.expect('NumLock mode reset again after the continue', lambda: p.d.decrqm[1035] is False)
+    p = c.play(decrqm={1035: False})
+    p.pass_intro()
+    p.d.signal(signal.SIGTERM)
+    p.d.wait_until(p.d.ended, LIMIT)
+    p.check(b'\x1b[?1035h' not in p.d.raw and b'\x1b[?1035l' not in p.d.raw, 'a reset NumLock mode was touched')
+
+
+def legacy_bytes(c):
+    """Without the protocol each byte is one press: CR passes the intro, LF closes a turn, and an
+    arrow, a mouse report or keypad 1 in application mode choose nothing, alone or in one read."""
+    p = c.play()
+    p.d.send(b'\r')
+    p.arrive('CR at the intro')
+    for seq in (b'\x1b[A', b'\x1b[M !!', b'\x1bOq', b'\x1b[A\x1b[M !!\x1bOq\x1b[1;2B'):
+        p.d.send(seq)
+        p.d.settle(0.02)    # apart, so that each comes in a read of its own
+    p.quiet('an arrow, a mouse report, keypad 1 in application mode, alone and in one read')
+    p.choose(1)
+    p.d.send(b'\n')
+    p.after_turn('LF after the outcome')
+
+
+def repeats(c):
+    """Repeats keep a key down without new presses: ENTER repeated does not choose or close a
+    turn; a digit repeated is still down in the next Event."""
+    p = c.play()
+    p.keys_followed()
+    p.d.press('enter')
+    p.arrive('the first Event')
+    for _ in range(3):
+        p.d.repeat('enter')
+    p.choose(p.safe())
+    for _ in range(4):
+        p.d.repeat('enter')
+    p.quiet('ENTER repeats after the answer')
+    p.d.release('enter')
+    p.close_turn()
+    digit = p.safe(carried=True)
+    p.press_digit(digit)
+    for _ in range(3):
+        p.d.repeat(str(digit))
+    p.d.tap('enter')
+    p.after_turn(f'ENTER with {digit} kept down by repeats', chosen=digit)
+    p.d.release(str(digit))
+
+
+def not_a_terminal(c):
+    """Without a terminal the game says so on one line and ends with status 1, writing nothing to
+    standard output and touching no terminal's modes."""
+    cases = [('standard input from /dev/null', 'null', 'pipe')]
+    if 'bytes' in c.caps:
+        cases += [('standard input a terminal, output a pipe', 'tty', 'pipe'),
+                  ('standard input from /dev/null, output a terminal', 'null', 'tty')]
+    for what, stdin, stdout in cases:
+        master, slave = os.openpty()
+        try:
+            modes = termios.tcgetattr(master)
+            with open(os.devnull, 'rb') as null:
+                result = subprocess.run(c.d.plain_command(), stdin=slave if stdin == 'tty' else null,
+                                        stdout=slave if stdout == 'tty' else subprocess.PIPE, stderr=subprocess.PIPE,
+                                        timeout=60, start_new_session=True)
+            os.set_blocking(master, False)
+            try:
+                shown = os.read(master, 4096)
+            except OSError:
+                shown = b''
+            err = result.stderr.decode(errors='replace')
+            check(result.returncode == 1 and len(err.splitlines()) == 1 and err.endswith('\n') and not result.stdout
+                  and not shown and termios.tcgetattr(master) == modes,
+                  f'{what}: status {result.returncode}, stderr {err!r}, stdout {result.stdout!r}, terminal {shown!r}')
+        finally:
+            os.close(slave)
+            os.close(master)
+
+
+def xterm_numlock_mode(c):
+    """xterm with NumLock on sends keypad 1 as the main row's 1, keypad mode or not, unless its
+    NumLock mode (1035) is reset; then keypad 1 is ESC O q. The game finds the mode set, resets it
+    while it plays (keypad 1 chooses nothing, NumLock stays on) and sets it back after."""
+    for setup, want in ((b'\x1b=', b'11'), (b'\x1b[?1035l\x1b=', b'\x1bOq1\x1bOM')):
+        heard = c.d.listen(setup, ['kp1', '1', 'kp_enter'])
+        check(heard.startswith(want),
+              f'xterm sent {heard!r} for keypad 1, 1, keypad Enter after {setup!r}; expected {want!r}')
+    p = c.play()
+    check(b'\x1b[?1035;1$y' in p.d.asked('before'), f'the mode is not set before the game: {p.d.asked("before")!r}')
+    p.pass_intro()
+    p.d.tap('kp1')
+    p.quiet('keypad 1')
+    p.choose(p.safe())
+    before = p.d.screen()
+    p.d.tap('ctrl+c')
+    given_back(c, p, p.d.interrupted, 'Ctrl+C', before)    # the terminal's answers as before
+
+
+def latency(c):
+    """Key to screen, measured (the outcome must come each time)."""
+    p = c.play()
+    p.pass_intro()
+    samples = []
+    for i in range(10):
+        sent = time.monotonic()
+        p.choose(p.safe(or_any=True))
+        samples.append(1000 * (time.monotonic() - sent))
+        p.close_turn()
+        if p.ended_run():
+            break
+    samples.sort()
+    print(f'# key to screen over {len(samples)} answers: median {samples[len(samples) // 2]:.1f} ms, '
+          f'max {samples[-1]:.1f} ms')
+
+
+def screenshot(c, path):
+    """The README's picture: the first Event answered with 1, in kitty."""
+    p = c.play()
+    p.pass_intro()
+    p.choose(1)
+    c.d.screenshot(path)
+
+
+# ---- the web page ---------------------------------------------------------------------------
+
+def page_new_game(c):
+    """On the page, Q goes by the letter it types (AZERTY's Q key types a), or on a layout without
+    Latin letters by where Q sits; Ctrl with a digit is the browser's. After Q the page offers a
+    new game, started by ENTER or its button: a new process, so a new play order (the game seeds
+    from the clock's second); with ENTER held as a game starts the intro passes at once, as at any
+    program start."""
+    s = c.d.session
+    p = c.play()
+    p.pass_intro()
+    s.tap('Digit1', modifiers=('ctrl',))
+    p.quiet('Ctrl+1')
+    first, _ = p.play_to_ending()
+    s.tap('KeyQ', key='a')
+    p.quiet('the key that types a, where Q sits on a US board')
+    p.end_by_quit(send=lambda: s.tap('KeyA', key='q'))
+    p.check(s.driver.execute_script("return !document.getElementById('game-over').hidden;"), 'no new game offered')
+    c.d.new_game(by_enter=True)
+    p.new_run()
+    p.at_intro()
+    p.pass_intro()
+    second, _ = p.play_to_ending()
+    p.check(second[:3] != first[:3], f'the new game plays the same order: {second[:3]}')
+    p.end_by_quit(send=lambda: s.tap('KeyQ', key='й'))
+    s.key_down('Enter')
+    c.d.new_game()
+    p.new_run()
+    p.arrive('the first Event: ENTER held as the game started')
+    s.key_up('Enter')
+
+
+def page_fits(c):
+    """The page loads everything from the site, under its sub-path; shows no touch keys without a
+    touch screen; on a phone the layout fits the width, the touch keys under it, landscape
+    suggested in portrait; the size notice never appears; nothing goes wrong in the console."""
+    s = c.d.session
+    p = c.play()
+    p.at_intro()
+    urls = s.driver.execute_script("return performance.getEntriesByType('resource').map((e) => e.name);")
+    p.check(urls and all(u.startswith(s.url.split('?')[0]) for u in urls), f'loaded from elsewhere: {urls}')
+    p.check(s.touch_key_centre('1') is None, 'touch keys without a touch screen')
+    errors = [e for e in s.console() if e.get('level') == 'SEVERE']
+    p.check(not errors, f'console errors: {errors}')
+    p = c.play(touch=True)
+    for width, height in ((390, 844), (844, 390)):
+        s = c.d.session
+        s.cdp('Emulation.setDeviceMetricsOverride', width=width, height=height, deviceScaleFactor=3, mobile=True)
+        s.open(wait=False)
+        p.at_intro()
+        box = s.driver.execute_script('''
+            const r = document.querySelector('#screen .xterm').getBoundingClientRect();
+            const k = document.getElementById('touch-keys').getBoundingClientRect();
+            return {left: r.left, right: r.right, bottom: r.bottom, keysTop: k.top, keysBottom: k.bottom,
+                    width: innerWidth, height: innerHeight,
+                    hint: document.getElementById('turn-hint').offsetParent !== null};''')
+        p.check(box['left'] >= 0 and box['right'] <= box['width'] + 0.5, f'{width}x{height}: wider than the phone: {box}')
+        p.check(box['bottom'] - 0.5 <= box['keysTop'] and box['keysBottom'] <= box['height'] + 0.5,
+                f'{width}x{height}: the touch keys not under the terminal on the screen: {box}')
+        p.check(box['hint'] == (height > width), f'{width}x{height}: the landscape hint {box["hint"]}')
+
+
+def page_errors(c):
+    """What stops the game reaches the page, with a new game offered: an error the game reports
+    (the page's terminal script missing), and a game that cannot load."""
+    for blocked, words in (('*xterm.js', 'bootcamp: this page cannot show a terminal'),
+                           ('*bootcamp.wasm', 'the game could not be loaded')):
+        c.d.start(*c.m.layout, blocked=(blocked,))
+        s = c.d.session
+        page = s.wait_until(lambda page: page['state'] == 'error', 30, 'the error')
+        shown = s.driver.execute_script("const e = document.getElementById('error'); return e.hidden ? '' : e.textContent;")
+        check(words in page['error'] and words in shown, f'without {blocked} the page shows {shown!r}; {page}')
+        check(s.driver.execute_script("return !document.getElementById('game-over').hidden;"),
+              f'without {blocked} no new game is offered')
+        c.d.close()
+
+
+def touch_cancel(c):
+    """A touch key is down while its finger holds it: a digit held through ENTER answers the next
+    Event at once; once the browser cancels the touches it is up, and the Event after waits. The
+    mouse holds a touch key as a finger does."""
+    p = c.play()
+    p.pass_intro()
+    p.digit_held_through_enter()
+    c.d.session.pointer_cancel()
+    p.close_turn()
+    p.quiet('the digit let go by the cancel')
+    p = c.play(query='?touch')
+    s = c.d.session
+    s.pointer_down('ENTER', by='mouse')
+    p.arrive('the first Event: ENTER held by the mouse')
+    s.pointer_up('ENTER', by='mouse')
+    s.pointer_down('0', by='mouse')
+    p.expect('0 held by the mouse', p.turn(p.event, chosen=0))
+
+
+# ---- the table: every scenario, and what a driver must be able to do to play it -------------
+
+TABLE = [
+    (run_restart_quit, set()),
+    (stale_keys_pass_by, set()),
+    (ctrl_c, {'terminal'}),
+    (too_small, {'resize'}),
+    (typed_ahead, {'layout'}),
+    (held_enter, {'releases'}),
+    (held_digit, {'releases'}),
+    (two_digits, {'releases'}),
+    (repeats, {'releases', 'repeat'}),
+    (focus_away_while_held, {'releases', 'focus'}),
+    (keypad, {'keypad'}),
+    (suspend, {'jobs'}),
+    (releases_after_ctrl_z, {'jobs', 'releases', 'bytes'}),
+    (stop_and_continue, {'signals', 'scribble'}),
+    (resize, {'resize', 'scribble'}),
+    (smallest_terminal, {'resize'}),
+    (signals, {'signals', 'bytes'}),
+    (terminal_gone, {'bytes'}),
+    (typed_while_stopped, {'signals', 'bytes'}),
+    (protocol, {'bytes'}),
+    (late_reply, {'bytes', 'releases'}),
+    (partial_flags, {'bytes', 'releases'}),
+    (paste_and_layouts, {'bytes', 'releases'}),
+    (numlock_mode, {'bytes', 'legacy'}),
+    (legacy_bytes, {'bytes', 'legacy'}),
+    (not_a_terminal, {'no_terminal'}),
+    (latency, {'bytes', 'releases'}),
+    (xterm_numlock_mode, {'numlock_mode'}),
+    (page_new_game, {'page', 'keypad'}),    # the page's scenarios: once, with the keyboard
+    (page_fits, {'page', 'keypad'}),
+    (page_errors, {'page', 'keypad'}),
+    (touch_cancel, {'touch'}),
+    (quit_at_notice, {'terminal'}),    # last: a window of another size
+]
