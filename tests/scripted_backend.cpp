@@ -30,6 +30,8 @@ std::optional<ScreenSize> windowSize() { return scripted.size; }
 void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     ++scripted.readsMade;
     scripted.timeouts.push_back(timeoutMs);
+    const bool waits = timeoutMs != 0;
+    if (!waits && (scripted.reads.empty() || !scripted.reads.front().waiting)) return;
     if (scripted.reads.empty()) throw ScriptEnded{};
     ScriptedRead next = std::move(scripted.reads.front());
     scripted.reads.pop_front();

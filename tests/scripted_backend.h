@@ -9,10 +9,12 @@
 
 #include "platform/backend.h"
 
-// One read of the backend: what it returns, and the window's size from then on.
+// One read of the backend: what it returns, and the window's size from then on. A read that does
+// not wait (timeout 0) finds only a read marked `waiting`: input already there, unread.
 struct ScriptedRead {
     std::vector<BackendEvent> events;
     std::optional<ScreenSize> sizeAfter;
+    bool waiting = false;
 };
 
 struct ScriptedBackend {

@@ -59,30 +59,45 @@ bool takeControl(const BackendEvent& event) {
 
 void showSizeNotice(ScreenSize size) { backend::write(sizeNotice(layout, size)); }
 
+// What comes while the size notice is up: Q quits; every other key is dropped. True when the
+// notice may need drawing again (a resize, a resume).
+bool takeWhileTooSmall(const std::vector<BackendEvent>& events) {
+    bool again = false;
+    for (const BackendEvent& event : events) {
+        const bool press = event.kind == BackendEventKind::keyDown || event.kind == BackendEventKind::keyTap;
+        if (press && event.value == vkQ) {
+            backend::write("\x1b[2J");
+            throw EarlyEnd{0, "", HandBack::asDrawn};  // a quit, like Q on the end screen
+        }
+        if (takeControl(event)) again = true;
+    }
+    return again;
+}
+
 // While the window is too small the fixed layout would be garbled: the size notice instead, until
-// the window is large enough. Q quits; every other key is dropped, and when the game comes back
-// every key counts as up. True if the notice was shown.
+// the window is large enough. When the game comes back every key counts as up, and keys typed
+// while the notice was up that are still unread (they can come with the resize) are dropped too.
+// True if the notice was shown.
 bool waitUntilLargeEnough() {
     knownSize = backend::windowSize();
     if (!tooSmall(knownSize)) return false;
     ScreenSize shown = *knownSize;
     showSizeNotice(shown);
     for (;;) {
-        bool again = false;
-        for (const BackendEvent& event : readEvents(resizeReported ? std::nullopt : std::optional(noticeRecheckMs))) {
-            const bool press = event.kind == BackendEventKind::keyDown || event.kind == BackendEventKind::keyTap;
-            if (press && event.value == vkQ) {
-                backend::write("\x1b[2J");
-                throw EarlyEnd{0, "", HandBack::asDrawn};  // a quit, like Q on the end screen
-            }
-            if (takeControl(event)) again = true;
-        }
+        const bool again =
+            takeWhileTooSmall(readEvents(resizeReported ? std::nullopt : std::optional(noticeRecheckMs)));
         sizeChanged();
         if (!tooSmall(knownSize)) break;
         if (again || *knownSize != shown) {
             shown = *knownSize;
             showSizeNotice(shown);
         }
+    }
+    constexpr int mostUnreadReads = 16;  // a bound, should keys keep coming
+    for (int read = 0; read < mostUnreadReads; ++read) {
+        const std::vector<BackendEvent> unread = readEvents(0);
+        if (unread.empty()) break;
+        takeWhileTooSmall(unread);
     }
     keys.releaseAll();
     return true;
