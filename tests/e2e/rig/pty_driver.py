@@ -72,6 +72,7 @@ class PtyDriver(ShellDriver):
         self.cols, self.rows = cols, rows
         self.answers, self.honours, self.reply_delay = answers, honours, reply_delay
         self.decrqm = dict(decrqm or {})
+        self.decrqm_at_start = dict(self.decrqm)
         self.flags = [0]            # the kitty flag stack; its top is in force
         self.dec = {}               # DEC private modes the game set (True) or reset (False); '=': keypad
         self.focused = True
