@@ -30,6 +30,7 @@ volatile std::sig_atomic_t terminalOpen = 0;
 volatile std::sig_atomic_t speaksProtocol = 0;  // the terminal answered the keyboard flags query
 volatile std::sig_atomic_t flagsPushed = 0;     // our keyboard flags are in force, to be popped
 volatile std::sig_atomic_t numLockWasOn = 0;    // xterm's NumLock mode was set; we reset it
+bool numLockAnswered = false;                   // the NumLock mode question had its answer
 volatile std::sig_atomic_t resumed = 0;         // back from a suspend: re-enter game mode
 volatile std::sig_atomic_t resized = 0;
 int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the read
@@ -52,7 +53,8 @@ constexpr char numLockModeOn[] = "\x1b[?1035h";
 constexpr std::int32_t modeSet = 1;  // DECRQM's answer for a mode that is set and can be reset
 // The questions: xterm's NumLock mode, and the keyboard flags, which only a terminal that
 // reports key releases answers. Nothing waits for the answers: they are taken when they come.
-constexpr char queries[] = "\x1b[?1035$p\x1b[?u";
+constexpr char numLockQuery[] = "\x1b[?1035$p";
+constexpr char flagsQuery[] = "\x1b[?u";
 
 // An escape sequence cut short waits this long for its rest; then a lone ESC was the Escape key.
 constexpr int sequenceWaitMs = 100;
@@ -141,13 +143,21 @@ void pushOurFlags() {
     flagsPushed = 1;
 }
 
-// Idempotent: a SIGCONT without our suspend before it (after SIGSTOP, or sent alone) finds the
-// flags still pushed and must not push them twice.
+// Back from a suspend. Idempotent: a SIGCONT without our suspend before it (after SIGSTOP, or
+// sent alone) finds the flags still pushed and must not push them twice. An answer that had not
+// been read when the game stopped went with the keys the suspend drops, or to the shell: what is
+// still unanswered is asked again, and the flags in force are asked for again, so that key
+// releases are followed once more.
 void enterGameMode() {
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
     writeLiteral(reportsOn);
     if (numLockWasOn) writeLiteral(numLockModeOff);
-    if (speaksProtocol && !flagsPushed) pushOurFlags();
+    if (!numLockAnswered) writeLiteral(numLockQuery);
+    if (speaksProtocol && !flagsPushed) {
+        pushOurFlags();
+    } else {
+        writeLiteral(flagsQuery);
+    }
 }
 
 void onEndingSignal(int signal) {
@@ -214,9 +224,12 @@ void takeReply(const InputEvent& event, std::vector<BackendEvent>& events) {
         } else if (flagsPushed) {
             events.push_back({BackendEventKind::releasesReported, (event.value & eventTypesFlag) != 0 ? 1 : 0});
         }
-    } else if (event.kind == InputKind::numLockModeReply && event.value == modeSet && !numLockWasOn) {
-        numLockWasOn = 1;
-        writeLiteral(numLockModeOff);
+    } else if (event.kind == InputKind::numLockModeReply) {
+        numLockAnswered = true;
+        if (event.value == modeSet && !numLockWasOn) {
+            numLockWasOn = 1;
+            writeLiteral(numLockModeOff);
+        }
     }
 }
 
@@ -277,7 +290,7 @@ BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
 
     terminalOpen = 1;
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
-    return {std::string(reportsOn) + queries, false, true};
+    return {std::string(reportsOn) + numLockQuery + flagsQuery, false, true};
 }
 
 void close(std::string_view lastBytes) {

@@ -9,8 +9,10 @@ make signals (Ctrl+C, Ctrl+Z) reach the game alone. LOG gets one JSON object a l
                                         own; the terminal's size; its modes (termios) as text; T: when
                                         (time.monotonic, the same clock in every process)
   {"asked": "before"|"after", "reply": HEX}   with --ask: the terminal's answer to QUERY
-  {"stopped": M, "unread": HEX}  {"continued": true}   with --jobs: the game stopped (and the
-                                        keys it left unread), and given the terminal back (SIGUSR1)
+  {"stopped": M, "unread": HEX}  {"continued": true, "typed": HEX}   with --jobs: the game
+                                        stopped (and the keys it left unread), and given the terminal
+                                        back (SIGUSR1) with what came while it was stopped read first,
+                                        as a shell reads it
   {"ended": ["exit"|"signal", N], "modes": M, "unread": HEX}   unread: keys left for the shell
 After the game it prints MARKER on a line of its own and stays, so the window can still be read,
 until it is ended. With --again, SIGUSR2 starts the game again in the same terminal, reset (RIS)
@@ -124,11 +126,15 @@ def play(log, game, query, jobs, ctty):
         note(log, stopped=modes(), unread=unread())
         signal.sigwait([signal.SIGUSR1])  # the test's "fg"
         try:
+            typed = unread()
+        except (OSError, termios.error):
+            typed = ''                  # the terminal has gone
+        try:
             os.tcsetpgrp(0, pid)
             os.killpg(pid, signal.SIGCONT)
         except OSError:
             pass                        # ended while stopped
-        note(log, continued=True)
+        note(log, continued=True, typed=typed)
     ended = ['signal', os.WTERMSIG(status)] if os.WIFSIGNALED(status) else ['exit', os.WEXITSTATUS(status)]
     try:
         if ctty:

@@ -514,7 +514,8 @@ def protocol(c):
 def late_reply(c):
     """Over a slow link the answers come late: keys before them count as plain bytes, and once
     the flags are confirmed key events are followed (a held digit chooses in the next Event, a
-    held ENTER does not close it)."""
+    held ENTER does not close it). Stopped before they came, the game asks again when continued:
+    the shell has read them meanwhile."""
     p = c.play(reply_delay=0.3)
     p.at_intro()
     p.check(p.d.flags == [0], 'flags pushed before any answer came')
@@ -532,6 +533,18 @@ def late_reply(c):
     p.d.tap('ctrl+c')
     given_back(c, p, p.d.interrupted, 'Ctrl+C', before)
     p.check(p.d.raw.count(PUSH) == 1, 'flags pushed more than once')
+    p = c.play(reply_delay=0.3, jobs=True, decrqm={1035: True})
+    p.at_intro()
+    before = p.d.screen()
+    p.d.signal(signal.SIGTSTP)
+    p.expect('stopped at the intro', p.d.stopped)
+    p.d.wait_until(lambda: not p.d.delayed, LIMIT)
+    p.d.resume()
+    p.expect('the answers asked for again after the continue, and taken', lambda: p.shows(before) and
+             p.d.flags == [0, 15] and p.d.decrqm[1035] is False and not p.d.delayed,
+             detail=lambda: f': flags {p.d.flags}, NumLock mode set {p.d.decrqm[1035]}')
+    p.d.tap('ctrl+c')
+    given_back(c, p, p.d.interrupted, 'Ctrl+C after the answers came again', before)
 
 
 def partial_flags(c):
@@ -836,7 +849,7 @@ TABLE = [
     (terminal_gone, {'bytes'}),
     (typed_while_stopped, {'signals', 'bytes'}),
     (protocol, {'bytes'}),
-    (late_reply, {'bytes', 'releases'}),
+    (late_reply, {'bytes', 'releases', 'jobs'}),
     (partial_flags, {'bytes', 'releases'}),
     (paste_and_layouts, {'bytes', 'releases'}),
     (numlock_mode, {'bytes', 'legacy'}),
