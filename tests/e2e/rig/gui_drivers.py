@@ -13,6 +13,7 @@ import select
 import shutil
 import signal
 import socket
+import sys
 import tempfile
 import time
 
@@ -115,6 +116,13 @@ class XSession:
 
     def __init__(self, work):
         self.procs = Processes()
+        try:
+            self.start(work)
+        except BaseException:
+            self.procs.stop_all()
+            raise
+
+    def start(self, work):
         read_end, write_end = os.pipe()
         self.procs.start(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1600x900x24', '-nolisten', 'tcp',
                           '-ardelay', '3000', '-arinterval', '100'], os.path.join(work, 'xvfb.log'),
@@ -128,19 +136,31 @@ class XSession:
             raise AssertionError('Xvfb did not start')
         self.env = {k: v for k, v in os.environ.items() if k != 'WAYLAND_DISPLAY'}
         self.env['DISPLAY'] = ':' + number.decode().strip()
-        self.procs.start(['openbox'], os.path.join(work, 'openbox.log'), env=self.env)
+        wm = self.procs.start(['openbox'], os.path.join(work, 'openbox.log'), env=self.env)
         if not wait_until(lambda: 'window id' in self.x('xprop', '-root', '_NET_SUPPORTING_WM_CHECK'), 20, 0.05):
-            raise AssertionError('openbox did not start')
+            with open(os.path.join(work, 'openbox.log')) as log:
+                raise AssertionError(f'openbox did not start ({"ended " + str(wm.poll()) if wm.poll() is not None else "runs"}'
+                                     f', said {log.read()[-300:]!r})')
         self.x('numlockx', 'on')
-        self.procs.start(['xmessage', '-geometry', '+1300+700', '-title', 'bc-other', 'another window'],
-                         env=self.env)
-        self.other = self.window('--onlyvisible', '--name', '^bc-other$')
+        # A window mapped while openbox is still taking over the screen can stay unmapped: then
+        # it is started again.
+        for attempt in range(3):
+            other = self.procs.start(['xmessage', '-geometry', '+1300+700', '-title', 'bc-other', 'another window'],
+                                     env=self.env)
+            try:
+                self.other = self.window('--onlyvisible', '--name', '^bc-other$', timeout=10)
+                return
+            except AssertionError:
+                print(f'# another window: try {attempt + 1} failed', file=sys.stderr)
+                unmapped = self.x('xdotool', 'search', '--name', '^bc-other$').split()
+                self.procs.stop(other)
+        raise AssertionError(f'no other window after 3 tries (the last: {"unmapped" if unmapped else "none"})')
 
     def x(self, *argv):
         return run(list(argv), env=self.env).stdout
 
-    def window(self, *search):
-        wid = wait_until(lambda: self.x('xdotool', 'search', *search).split(), 30, 0.05)
+    def window(self, *search, timeout=30):
+        wid = wait_until(lambda: self.x('xdotool', 'search', *search).split(), timeout, 0.05)
         if not wid:
             raise AssertionError(f'no window {search}')
         return wid[0]

@@ -119,8 +119,11 @@ class Play:
             self.answered(chosen)
 
     def pass_intro(self, key='enter'):
+        """The key taps at once (typed ahead if the intro is not out yet); then, where the driver
+        can tell, until the game follows key releases, so that a key held later is held."""
         self.d.tap(key)
         self.arrive(f'the first Event after {key} at the intro')
+        self.keys_followed()
 
     def answered(self, option):
         self.values = self.m.apply(self.values, self.event['options'][option])
