@@ -75,12 +75,9 @@ def main():
     parser.add_argument('--seconds', type=float, default=10, help='length of each processor time span')
     parser.add_argument('--keys', type=int, default=100, help='key presses timed')
     args = parser.parse_args()
-    missing = browser_session.missing_tools()
+    missing = browser_session.cannot_run(args.site)
     if missing:
         print(f'SKIP: {missing}')
-        return 77
-    if not os.path.isfile(os.path.join(args.site, 'index.html')):
-        print(f'SKIP: no built site in {args.site} (cmake --preset web && cmake --build --preset web)')
         return 77
 
     print(f'site: {os.path.abspath(args.site)}; {os.cpu_count()} processors')

@@ -21,7 +21,7 @@ def main():
     parser.add_argument('picture', nargs='?', default=os.path.join(here, '..', 'docs', 'web.png'))
     parser.add_argument('--touch', action='store_true', help='as a touch screen shows it, with the touch keys')
     args = parser.parse_args()
-    missing = browser_session.missing_tools()
+    missing = browser_session.cannot_run(args.site)
     if missing:
         print(f'SKIP: {missing}')
         return 77

@@ -6,7 +6,6 @@ GAME is the built site (build-web/site). The page's terminal is always the layou
 is a fresh load of the page (a new process, as far as the game can tell). Variants: the keyboard,
 and a touch screen whose fingers hold the touch keys (0, 1, 2, ENTER and Q only).
 """
-import os
 import time
 
 from . import browser_session
@@ -24,11 +23,9 @@ class BrowserDriver(Driver):
 
     def __init__(self, game, work):
         super().__init__(game, work)
-        missing = browser_session.missing_tools()
+        missing = browser_session.cannot_run(game)
         if missing:
             raise Skip(missing)
-        if not os.path.isfile(os.path.join(game, 'index.html')):
-            raise Skip(f'no built site in {game} (cmake --preset web && cmake --build --preset web)')
         self.session = None
         self.options = None
         self.touch = False

@@ -22,7 +22,7 @@ and then offers:
   their ids) and the server.
 
 It needs Debian's /usr/bin/python3 with python3-selenium, chromium and chromium-driver;
-missing_tools() tells which is missing, so that a test can say SKIP (exit 77) and why.
+cannot_run(site) tells what is missing, so that a test can say SKIP (exit 77) and why.
 Use it as a context manager, or call start() and stop().
 """
 import functools
@@ -66,8 +66,17 @@ KEYS = _keys()
 MODIFIERS = {'alt': 1, 'ctrl': 2, 'meta': 4, 'shift': 8}
 
 
-def missing_tools():
-    """Why a browser session cannot run here, or None."""
+def no_site(site):
+    """Why `site` is no built site, or None."""
+    if not os.path.isfile(os.path.join(site, 'index.html')):
+        return f'no built site in {site} (cmake --preset web && cmake --build --preset web)'
+    return None
+
+
+def cannot_run(site):
+    """Why a browser session on `site` cannot run here (a tool or the site missing), or None."""
+    if no_site(site):
+        return no_site(site)
     for path, package in ((CHROMIUM, 'chromium'), (CHROMEDRIVER, 'chromium-driver')):
         if not os.access(path, os.X_OK):
             return f'{path} not found (apt-get install {package})'
@@ -138,8 +147,8 @@ class BrowserSession:
     def start(self, wait=True):
         """Serves the site, starts the browser, opens the page; with wait, until the game runs
         (or has ended with an error)."""
-        if not os.path.isfile(os.path.join(self.site, 'index.html')):
-            raise FileNotFoundError(f'no built site in {self.site} (cmake --preset web && cmake --build --preset web)')
+        if no_site(self.site):
+            raise FileNotFoundError(no_site(self.site))
         handler = functools.partial(_SiteHandler, directory=self.site, prefix=self.sub_path)
         self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()

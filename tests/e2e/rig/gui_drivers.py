@@ -179,6 +179,9 @@ class XSession:
 
 class XDriver(GuiDriver):
     Session = XSession
+    # what the X session needs, before the terminal's own
+    x_tools = ('Xvfb', 'openbox', 'xdotool', 'xprop', 'xset', 'xmessage', 'numlockx')
+    x_packages = 'xvfb openbox xdotool x11-utils x11-xserver-utils numlockx'
 
     def open(self, argv):
         self.procs.start(self.terminal(argv), os.path.join(self.work, f'{self.name}-{self.n}.log'),
@@ -221,8 +224,8 @@ class KittyDriver(XDriver):
     name = 'kitty'
     caps = GuiDriver.caps | {'cursor', 'releases'}
     size = (133, 15)
-    tools = ('Xvfb', 'openbox', 'xdotool', 'xprop', 'xset', 'xmessage', 'numlockx', 'kitty')
-    packages = 'xvfb openbox xdotool x11-utils x11-xserver-utils numlockx kitty libgl1-mesa-dri fonts-dejavu-core'
+    tools = XDriver.x_tools + ('kitty',)
+    packages = XDriver.x_packages + ' kitty libgl1-mesa-dri fonts-dejavu-core'
 
     def terminal(self, argv):
         self.sock = os.path.join(self.work, f'kitty-{self.n}.sock')
@@ -274,8 +277,8 @@ class XtermDriver(XDriver):
     caps = GuiDriver.caps | {'legacy', 'numlock_mode'}
     size = (133, 17)
     ask = r'\x1b[?1035$p\x1b[?u\x1b[c'
-    tools = ('Xvfb', 'openbox', 'xdotool', 'xprop', 'xset', 'xmessage', 'numlockx', 'xterm')
-    packages = 'xvfb openbox xdotool x11-utils x11-xserver-utils numlockx xterm xfonts-base fonts-dejavu-core'
+    tools = XDriver.x_tools + ('xterm',)
+    packages = XDriver.x_packages + ' xterm xfonts-base fonts-dejavu-core'
 
     def terminal(self, argv):
         self.prints = tempfile.mkdtemp(dir=self.work)
