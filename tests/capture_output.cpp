@@ -43,4 +43,9 @@ std::string captureOutput(const std::function<void()>& body) {
     return output;
 }
 
+long outputSoFar() {
+    std::fflush(stdout);
+    return static_cast<long>(::lseek(::fileno(stdout), 0, SEEK_CUR));
+}
+
 std::string at(int row, int column) { return "\x1b[" + std::to_string(row) + ";" + std::to_string(column) + "H"; }

@@ -1,6 +1,6 @@
 // The platform core over a scripted backend, played through the real key latch and Event turn:
-// keys in the order they happened, held keys, focus, presses without releases, the size notice,
-// the redraw from cells, and the hand-back.
+// keys in the order they happened, held keys, held keys known only by their repeats, focus,
+// presses without releases, the size notice, the redraw from cells, and the hand-back.
 #include <gtest/gtest.h>
 
 #include "capture_output.h"
@@ -27,14 +27,34 @@ struct Core : ::testing::Test {
         resetRecruit();
     }
 
-    static void open(bool releasesReported = true) {
+    // What the opening wrote.
+    static std::string open(bool releasesReported = true) {
         scripted.opening.releasesReported = releasesReported;
-        captureOutput([] { openTerminal(layout); });
+        return captureOutput([] { openTerminal(layout); });
     }
 
     // Each inner list is what one read of the backend returns.
     static void script(const std::vector<std::vector<BackendEvent>>& reads) {
         for (const auto& events : reads) scripted.reads.push_back({events, std::nullopt});
+    }
+
+    // One character of `vk`, typed at `ms` on the scripted clock; `count` of them, `everyMs` apart.
+    static void typeAt(int vk, std::int64_t ms, int count = 1, std::int64_t everyMs = 0) {
+        for (int i = 0; i < count; ++i) scripted.reads.push_back({{tap(vk)}, std::nullopt, false, ms + i * everyMs});
+    }
+
+    // Waits for new presses of ENTER until the script runs out: when each was taken.
+    static std::vector<std::int64_t> enterPresses() {
+        std::vector<std::int64_t> taken;
+        captureOutput([&] {
+            try {
+                for (;;) {
+                    waitForKey(enter);
+                    taken.push_back(scripted.nowMs);
+                }
+            } catch (const ScriptEnded&) {}
+        });
+        return taken;
     }
 
     // Plays up to `turns` Events until the script runs out; the Options taken, in order, the one
@@ -59,6 +79,7 @@ struct Core : ::testing::Test {
 };
 
 using Taken = std::vector<int>;
+using Times = std::vector<std::int64_t>;
 }  // namespace
 
 TEST_F(Core, KeysTypedAheadInOneReadPlayInTheOrderTyped) {
@@ -139,8 +160,9 @@ TEST_F(Core, CtrlCReportedAsAKeyEndsByInterrupt) {
         EXPECT_TRUE(end.interrupted);
         EXPECT_EQ(end.handBack, HandBack::belowLayout);
     }
-    closeTerminal(HandBack::belowLayout);
-    EXPECT_EQ(scripted.closedWith, "\x1b[15;1H\r\n");
+    const std::string last = captureOutput([] { closeTerminal(HandBack::belowLayout); });
+    EXPECT_EQ(last, "\x1b[15;1H\r\n");
+    EXPECT_EQ(scripted.outputAtClose, static_cast<long>(last.size()));  // the backend's bytes follow
 }
 
 TEST_F(Core, TheSetUpGoesOutWithTheFirstScreenAndTheHandBackOnce) {
@@ -149,14 +171,13 @@ TEST_F(Core, TheSetUpGoesOutWithTheFirstScreenAndTheHandBackOnce) {
         openTerminal(layout);
         std::fputs("intro", stdout);
     });
-    EXPECT_EQ(first, "<set-up>intro");
-    EXPECT_EQ(scripted.written, "");  // nothing waited for, nothing written apart
-    scripted.closedWith = "unchanged";
-    closeTerminal(HandBack::asDrawn);
-    EXPECT_EQ(scripted.closedWith, "");
-    scripted.closedWith = "unchanged";
-    closeTerminal(HandBack::belowLayout);
-    EXPECT_EQ(scripted.closedWith, "unchanged");
+    EXPECT_EQ(first, "<set-up>intro");  // nothing waited for, nothing written apart
+    EXPECT_EQ(scripted.readsMade, 0);
+    EXPECT_EQ(captureOutput([] { closeTerminal(HandBack::asDrawn); }), "");
+    EXPECT_EQ(scripted.outputAtClose, 0);
+    scripted.outputAtClose = -1;
+    EXPECT_EQ(captureOutput([] { closeTerminal(HandBack::belowLayout); }), "");
+    EXPECT_EQ(scripted.outputAtClose, -1);
 }
 
 TEST_F(Core, TooSmallShowsTheNoticeDropsKeysAndComesBackWithEveryKeyUp) {
@@ -164,8 +185,7 @@ TEST_F(Core, TooSmallShowsTheNoticeDropsKeysAndComesBackWithEveryKeyUp) {
     scripted.opening.resizeReported = false;
     scripted.reads.push_back({{down(digit(1))}, ScreenSize{100, 15}});
     scripted.reads.push_back({{}, ScreenSize{133, 15}});
-    open(true);
-    EXPECT_NE(scripted.written.find("at least 133 columns and 15 rows; this one has 100 columns"), std::string::npos);
+    EXPECT_NE(open(true).find("at least 133 columns and 15 rows; this one has 100 columns"), std::string::npos);
     // the size is looked at while the notice is up; then what is already waiting is read too
     EXPECT_EQ(scripted.timeouts, (std::vector<std::optional<int>>{250, 250, 0}));
     script({{down(digit(2))}});
@@ -193,15 +213,19 @@ TEST_F(Core, TooSmallShowsTheNoticeDropsKeysAndComesBackWithEveryKeyUp) {
 TEST_F(Core, QWhileTooSmallQuits) {
     scripted.size = ScreenSize{133, 14};
     script({{tap(q)}});
-    try {
-        open(true);
-        FAIL() << "Q did not quit";
-    } catch (const EarlyEnd& end) {
-        EXPECT_EQ(end.status, 0);
-        EXPECT_FALSE(end.interrupted);
-        EXPECT_EQ(end.handBack, HandBack::asDrawn);
-    }
-    EXPECT_TRUE(scripted.written.ends_with("\x1b[2J"));
+    std::optional<EarlyEnd> ended;
+    const std::string shown = captureOutput([&] {
+        try {
+            openTerminal(layout);
+        } catch (const EarlyEnd& end) {
+            ended = end;
+        }
+    });
+    ASSERT_TRUE(ended) << "Q did not quit";
+    EXPECT_EQ(ended->status, 0);
+    EXPECT_FALSE(ended->interrupted);
+    EXPECT_EQ(ended->handBack, HandBack::asDrawn);
+    EXPECT_TRUE(shown.ends_with("\x1b[2J"));
     EXPECT_EQ(scripted.timeouts.front(), std::nullopt);  // resizes are reported
 }
 
@@ -213,9 +237,10 @@ TEST_F(Core, AResizeOrResumeRedrawsTheScreenFromCellsAtTheCostOfOneScreen) {
         script({{down(digit(turn % 3)), up(digit(turn % 3))}});
         scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{150, 20}});
         script({{{BackendEventKind::resumed}}, {down(enter), up(enter)}});
-        scripted.written.clear();
+        scripted.outputAtRead.clear();
         std::string output;
         ASSERT_EQ(play(1, &output).size(), 1U);
+        ASSERT_EQ(scripted.outputAtRead.size(), 4U);
 
         // the screen as the game's bytes left it at the ENTER wait: up to the cursor move that
         // follows the effects line
@@ -225,9 +250,13 @@ TEST_F(Core, AResizeOrResumeRedrawsTheScreenFromCellsAtTheCostOfOneScreen) {
         expected.write(everything + output.substr(0, wait));
         everything += output;
 
-        const std::size_t second = scripted.written.find("\x1b[2J", 1);
-        ASSERT_NE(second, std::string::npos) << "a redraw for the resize and one for the resume";
-        for (const std::string& redraw : {scripted.written.substr(0, second), scripted.written.substr(second)}) {
+        // what was written after the resize was read, and after the resume
+        const auto between = [&](std::size_t read) {
+            const auto from = static_cast<std::size_t>(scripted.outputAtRead[read]);
+            return output.substr(from, static_cast<std::size_t>(scripted.outputAtRead[read + 1]) - from);
+        };
+        for (const std::string& redraw : {between(1), between(2)}) {
+            EXPECT_TRUE(redraw.starts_with("\x1b[2J"));
             EXPECT_LE(redraw.size(), 15U * (133U + 8U)) << "turn " << turn;
             ScreenCells drawn(layout);
             drawn.write("stale text\n\x1b[5;5Hmore");
@@ -242,4 +271,52 @@ TEST_F(Core, AfterAResumeNoKeyIsHeld) {
     open(true);
     script({{down(digit(1))}, {{BackendEventKind::resumed}, down(enter)}, {down(digit(2))}});
     EXPECT_EQ(play(2), (Taken{1, 2}));
+}
+
+// A terminal that reports no releases: characters, each read when it comes on the scripted clock.
+TEST_F(Core, AKeyHeldWhereOnlyItsCharacterRepeatsIsOnePressReleasedWhenTheRepeatsStop) {
+    open(false);
+    // ENTER held: one CR, then one every 33 ms from 500 ms on (the X default would be 660 ms and
+    // 40 ms), up to 1.5 s; released, and pressed again by hand 300 ms after the last repeat
+    typeAt(enter, 0);
+    typeAt(enter, 500, 31, 33);
+    typeAt(enter, 1790);
+    EXPECT_EQ(enterPresses(), (Times{0, 1790}));
+
+    // the same from a terminal that honours the keyboard flags without event types: presses only
+    open(true);
+    scripted.nowMs = 0;
+    scripted.reads.push_back({{releases(false), down(enter)}, std::nullopt, false, 0});
+    for (int i = 0; i < 20; ++i) scripted.reads.push_back({{down(enter)}, std::nullopt, false, 660 + 40 * i});
+    EXPECT_EQ(enterPresses(), (Times{0}));
+}
+
+TEST_F(Core, PressesByHandCountEachOnlySecondPressesOfAKeyWaitAMoment) {
+    open(false);
+    // 300 ms apart: two presses, the second 150 ms late; after the longest first delay: at once
+    typeAt(enter, 0);
+    typeAt(enter, 300);
+    typeAt(enter, 1300);
+    EXPECT_EQ(enterPresses(), (Times{0, 450, 1300}));
+
+    // other keys are never delayed: a digit chooses at once, ENTER after it closes the turn at
+    // once, and the digit, still repeating before ENTER, is up in the next Event
+    open(false);
+    scripted.nowMs = 0;
+    typeAt(digit(1), 0);
+    typeAt(digit(1), 500, 10, 33);
+    typeAt(enter, 900);
+    typeAt(digit(2), 1000);
+    std::vector<std::int64_t> when;
+    const std::string output = captureOutput([&] {
+        try {
+            for (int turn = 0; turn < 2; ++turn) {
+                runEvent(probe);
+                when.push_back(scripted.nowMs);
+            }
+        } catch (const ScriptEnded&) {}
+    });
+    EXPECT_EQ(when, (Times{900}));
+    EXPECT_EQ(conditions[sanity], 50 + 2 + 3);  // Option 1, then Option 2
+    EXPECT_EQ(scripted.nowMs, 1000);
 }

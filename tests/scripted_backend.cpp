@@ -1,43 +1,44 @@
 // The scripted backend linked into the platform core's tests.
 #include "scripted_backend.h"
 
+#include <cstdio>
 #include <stdexcept>
+
+#include "capture_output.h"
 
 ScriptedBackend scripted;
 
-void ScriptedBackend::reset() {
-    opening.firstBytes.clear();
-    opening.releasesReported = true;
-    opening.resizeReported = true;
-    size = ScreenSize{140, 40};
-    reads.clear();
-    written.clear();
-    closedWith.clear();
-    readsMade = 0;
-    timeouts.clear();
-}
+void ScriptedBackend::reset() { *this = ScriptedBackend{}; }
 
 namespace backend {
 
 BackendOpening open(ScreenSize, std::string_view) { return scripted.opening; }
 
-void close(std::string_view lastBytes) { scripted.closedWith = lastBytes; }
+void close() { scripted.outputAtClose = outputSoFar(); }
 
-void write(std::string_view bytes) { scripted.written += bytes; }
+void closeCutShort() { close(); }
 
 std::optional<ScreenSize> windowSize() { return scripted.size; }
 
 void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     ++scripted.readsMade;
     scripted.timeouts.push_back(timeoutMs);
+    scripted.outputAtRead.push_back(outputSoFar());
     const bool waits = timeoutMs != 0;
     if (!waits && (scripted.reads.empty() || !scripted.reads.front().waiting)) return;
     if (scripted.reads.empty()) throw ScriptEnded{};
-    ScriptedRead next = std::move(scripted.reads.front());
-    scripted.reads.pop_front();
+    ScriptedRead& next = scripted.reads.front();
+    if (timeoutMs && next.atMs && *next.atMs > scripted.nowMs + *timeoutMs) {
+        scripted.nowMs += *timeoutMs;
+        return;
+    }
+    if (next.atMs && *next.atMs > scripted.nowMs) scripted.nowMs = *next.atMs;
     events.insert(events.end(), next.events.begin(), next.events.end());
     if (next.sizeAfter) scripted.size = next.sizeAfter;
+    scripted.reads.pop_front();
 }
+
+std::int64_t clockMs() { return scripted.nowMs; }
 
 void endByInterrupt() { throw std::logic_error("interrupted"); }
 

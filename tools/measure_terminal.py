@@ -1,13 +1,21 @@
 #!/usr/bin/python3
 """Measures the game in a pseudo-terminal: the time from start to the intro in a terminal that
-answers the start-up questions and in one that answers nothing, and the bytes of one redraw (a
-resize of the same size) after 1 and after 20 turns of one run.
+answers the start-up questions and in one that answers nothing; the bytes of one redraw (a resize
+of the same size) after 1 and after 20 turns of one run; and the time from a key to the first
+byte of the game's reply, against a blocking echo (cat in raw mode) through the same kind of
+pseudo-terminal.
 
 usage: /usr/bin/python3 tools/measure_terminal.py [GAME] [--model CATALOG_MODEL]
        (default: build/bootcamp and the catalog_model beside it; needs Debian's python3-pyte)
 """
 import argparse
+import fcntl
 import os
+import pty
+import select
+import struct
+import termios
+import time
 import shutil
 import signal
 import statistics
@@ -44,6 +52,61 @@ def redraw_bytes(driver, p):
     return len(driver.raw) - mark
 
 
+def first_reply_ms(fd, key, limit=5.0):
+    """Sends `key` and returns the time to the first byte back; then reads until quiet."""
+    sent = time.monotonic()
+    os.write(fd, key)
+    if not select.select([fd], [], [], limit)[0]:
+        raise RuntimeError(f'no reply to {key!r}')
+    took = 1000 * (time.monotonic() - sent)
+    while select.select([fd], [], [], 0.05)[0]:
+        os.read(fd, 65536)
+    return took
+
+
+def spawn(argv):
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.environ['TERM'] = 'xterm-256color'
+        os.execvp(argv[0], argv)
+    os.set_blocking(fd, True)
+    return pid, fd
+
+
+def key_to_reply(game, samples=100):
+    """Medians over `samples` keys each, taken in turn so that both meet the same load: the game
+    (a digit at an Event, and the ENTER that closes the turn, in a terminal that answers nothing)
+    and cat echoing a byte."""
+    game_pid, game_fd = spawn([game])
+    fcntl.ioctl(game_fd, termios.TIOCSWINSZ, struct.pack('HHHH', 40, 140, 0, 0))
+    os.kill(game_pid, signal.SIGWINCH)
+    echo_pid, echo_fd = spawn(['sh', '-c', 'stty raw -echo; echo ready; exec cat'])
+    game_ms, echo_ms = [], []
+    try:
+        while b'ready' not in os.read(echo_fd, 100):
+            pass
+        while select.select([game_fd], [], [], 0.5)[0]:     # the intro, and a redraw for the size
+            os.read(game_fd, 65536)
+        first_reply_ms(game_fd, b'\r')
+        while len(game_ms) < samples:
+            for key in (b'1', b'\r'):
+                game_ms.append(first_reply_ms(game_fd, key))
+                echo_ms.append(first_reply_ms(echo_fd, b'1'))
+            # after an ending ENTER restarts and passes the intro (at an Event it does nothing),
+            # each a new press once the one before can no longer be a held key's first repeat
+            for _ in range(2):
+                time.sleep(0.8)
+                os.write(game_fd, b'\r')
+            while select.select([game_fd], [], [], 0.1)[0]:
+                os.read(game_fd, 65536)
+    finally:
+        for pid, fd in ((game_pid, game_fd), (echo_pid, echo_fd)):
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            os.close(fd)
+    return statistics.median(game_ms), statistics.median(echo_ms)
+
+
 def main():
     args = argparse.ArgumentParser()
     args.add_argument('game', nargs='?', default=os.path.join(ROOT, 'build', 'bootcamp'))
@@ -52,6 +115,9 @@ def main():
     game = os.path.abspath(opts.game)
     model = Model.from_tool([opts.model or os.path.join(os.path.dirname(game), 'catalog_model')])
     work = tempfile.mkdtemp(prefix='bootcamp-measure.')
+    game_ms, echo_ms = key_to_reply(game)
+    print(f'key to first reply byte: the game {game_ms:.3f} ms, a blocking echo {echo_ms:.3f} ms '
+          f'(medians; {game_ms / echo_ms:.2f} times)')
     driver = PtyDriver(game, work)
     try:
         for answers, what in ((True, 'a terminal that answers (kitty)'), (False, 'a terminal that answers nothing')):

@@ -1,11 +1,15 @@
 // The one small interface every platform backend implements: POSIX terminals, the Windows
 // console, the browser page. Start reading the platform layer here.
 //
-// A backend only takes and gives back its modes, reads input, writes bytes and tells the
-// window's size. Everything that every platform needs (the key timeline behind the polls, the
-// waits, the size check and its notice, the screen kept as cells and redrawn from them, the
-// order of the hand-back) is written once, in the core (platform_core.cpp), on top of this.
-// Exactly one backend file is built into the game, chosen by CMake.
+// A backend only takes and gives back its modes, reads input, tells the window's size and the
+// time. Everything that every platform needs (the key timeline behind the polls, the waits, the
+// size check and its notice, the screen kept as cells and redrawn from them, every byte the game
+// writes, the cursor left under the layout when the game is cut short) is written once, in the
+// core (platform_core.cpp), on top of this. The hand-back goes: the game's last bytes, then the
+// backend's own bytes that give its keyboard and reports back, in the same write, then its modes.
+// The core puts the last bytes out and calls close; a backend's signal handlers, which cannot wait
+// for the core, do the same with the cut-short bytes. Exactly one backend file is built into the
+// game, chosen by CMake.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +25,7 @@ enum class BackendEventKind {
     keyDown,           // the key went down (value = vk)
     keyRepeat,         // autorepeat of a key that is down (value = vk)
     keyUp,             // the key came up (value = vk)
-    keyTap,            // a key that went down and up with nothing to tell how long (a typed character)
+    keyTap,            // a typed character, with nothing to tell how long its key was down (value = vk)
     releasesReported,  // from now on key releases are reported: value 1 yes, 0 no
     focusLost,         // the window lost the keyboard focus: no release will come for keys held now
     interrupt,         // Ctrl+C that reached the game as a key
@@ -44,18 +48,18 @@ struct BackendOpening {
 
 namespace backend {
 
-// Takes the terminal's modes for a game whose layout needs `layout`. `cutShort` is what to
-// write, before the modes are given back, when the game is ended by a signal or an error (the
-// cursor under the layout); the backend keeps it for handlers that cannot format. Throws
-// std::runtime_error with a one-line reason when the game cannot run here.
+// Takes the terminal's modes for a game whose layout needs `layout`. `cutShort` is what goes out
+// first when a signal or an error ends the game (the cursor under the layout); the backend keeps
+// it for handlers that cannot format. Throws std::runtime_error with a one-line reason when the
+// game cannot run here.
 BackendOpening open(ScreenSize layout, std::string_view cutShort);
 
-// Gives the terminal back as it was, after writing `lastBytes`; both go out with whatever the
-// game has written and not yet flushed, in one write. Safe to call more than once.
-void close(std::string_view lastBytes);
+// Gives the terminal back as it was: its own bytes after what the game has written to stdout
+// and not yet flushed, in one write, then its modes. Safe to call more than once.
+void close();
 
-// Writes bytes to the terminal now, after everything the game has written.
-void write(std::string_view bytes);
+// Gives the terminal back at once, cut short, from anywhere (a failure that ends the process).
+void closeCutShort();
 
 // The window's size in character cells, if known.
 std::optional<ScreenSize> windowSize();
@@ -63,6 +67,9 @@ std::optional<ScreenSize> windowSize();
 // Blocks until input or a window event is there, or `timeoutMs` has passed (no timeout when
 // absent); then appends what happened to `events`. May return with nothing appended.
 void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs);
+
+// A steady clock in milliseconds: when the events of the last read came.
+std::int64_t clockMs();
 
 // Ends the process the way an interrupt (Ctrl+C) ends a program on this platform, once the
 // terminal has been given back.

@@ -1,5 +1,5 @@
-// The POSIX terminal backend: the terminal's modes, the keyboard protocol's negotiation, focus and
-// paste reports, the signals that end, suspend and resize, the blocking read, the give-back.
+// The POSIX terminal backend: the terminal's modes, the signals that end, suspend and resize, the
+// wake-up pipe, the blocking read and the writes of the negotiation with the terminal.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
@@ -8,16 +8,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <exception>
 #include <stdexcept>
 #include <string>
 
 #include "platform/backend.h"
+#include "platform/fixed_bytes.h"
 #include "platform/input_decoder.h"
+#include "platform/terminal_negotiation.h"
+#include "platform/write_all.h"
 
 namespace {
 constexpr int inputFd = STDIN_FILENO;
@@ -27,39 +29,39 @@ constexpr int outputFd = STDOUT_FILENO;
 termios savedModes;
 termios gameModes;
 volatile std::sig_atomic_t terminalOpen = 0;
-volatile std::sig_atomic_t speaksProtocol = 0;  // the terminal answered the keyboard flags query
-volatile std::sig_atomic_t flagsPushed = 0;     // our keyboard flags are in force, to be popped
-volatile std::sig_atomic_t numLockWasOn = 0;    // xterm's NumLock mode was set; we reset it
-bool numLockAnswered = false;                   // the NumLock mode question had its answer
-volatile std::sig_atomic_t resumed = 0;         // back from a suspend: re-enter game mode
+volatile std::sig_atomic_t resumed = 0;  // back from a suspend: re-enter game mode
 volatile std::sig_atomic_t resized = 0;
 int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the read
-char cutShort[64] = "";      // what goes out before the modes when the game is cut short
-std::size_t cutShortLength = 0;
-
-// The key-release protocol: disambiguate, event types, alternate keys, all keys as escape codes.
-// The flags are asked for again at once: a terminal may honour only some of them.
-constexpr char pushFlags[] = "\x1b[>15u\x1b[?u";
-constexpr char popFlags[] = "\x1b[<u";
-constexpr std::int32_t eventTypesFlag = 2;
-// The keypad in application mode (its digits then differ from the main row's), focus reports
-// (CSI I and CSI O) and bracketed paste; and all three off again.
-constexpr char reportsOn[] = "\x1b=\x1b[?1004h\x1b[?2004h";
-constexpr char reportsOff[] = "\x1b>\x1b[?1004l\x1b[?2004l";
-// xterm sends a keypad digit with NumLock on as the main row's digit, application mode or not,
-// unless its NumLock mode (1035) is reset. Its state is asked (DECRQM) so it can be set back.
-constexpr char numLockModeOff[] = "\x1b[?1035l";
-constexpr char numLockModeOn[] = "\x1b[?1035h";
-constexpr std::int32_t modeSet = 1;  // DECRQM's answer for a mode that is set and can be reset
-// The questions: xterm's NumLock mode, and the keyboard flags, which only a terminal that
-// reports key releases answers. Nothing waits for the answers: they are taken when they come.
-constexpr char numLockQuery[] = "\x1b[?1035$p";
-constexpr char flagsQuery[] = "\x1b[?u";
-
-// An escape sequence cut short waits this long for its rest; then a lone ESC was the Escape key.
-constexpr int sequenceWaitMs = 100;
-
+FixedBytes cutShort;         // what goes out before the modes when the game is cut short
+TerminalNegotiation negotiation;
 InputDecoder decoder;
+std::int64_t lastInputMs = 0;  // when the terminal last sent anything
+
+// Where keys do not all come as sequences, a lone ESC, or ESC with a key that begins a string,
+// that has had nothing after it for this long was a key of its own.
+constexpr std::int64_t loneEscapeMs = 100;
+
+// The signals whose handlers give the terminal back.
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+// Holds the handled signals off while the negotiation's state and the terminal are brought in
+// step: a handler between the two would pop flags it has not seen pushed, or pop none of those
+// that are.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : handledSignals) sigaddset(&held, signal);
+        sigprocmask(SIG_BLOCK, &held, &before);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t before{};
+};
 
 void install(int signal, void (*handler)(int)) {
     struct sigaction action {};
@@ -69,21 +71,15 @@ void install(int signal, void (*handler)(int)) {
     sigaction(signal, &action, nullptr);
 }
 
-void writeAll(const char* bytes, std::size_t length) {
-    while (length > 0) {
-        const ssize_t written = ::write(outputFd, bytes, length);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        bytes += written;
-        length -= static_cast<std::size_t>(written);
-    }
-}
-
-template <std::size_t N>
-void writeLiteral(const char (&bytes)[N]) {
-    writeAll(bytes, N - 1);
+// Straight to the terminal, past stdio: safe in a signal handler.
+void writeDirect(std::string_view bytes) {
+    writeAll(bytes, [](const char* data, std::size_t size) {
+        ssize_t written;
+        do {
+            written = ::write(outputFd, data, size);
+        } while (written < 0 && errno == EINTR);
+        return written;
+    });
 }
 
 void wake() {
@@ -108,19 +104,6 @@ void swallowInput() {
     }
 }
 
-// The bytes that give the keyboard and the reports back as they were; safe in a signal handler.
-std::size_t handBackBytes(char (&out)[64]) {
-    std::size_t length = 0;
-    auto add = [&](const char* bytes) {
-        while (*bytes != '\0' && length < sizeof out) out[length++] = *bytes++;
-    };
-    if (flagsPushed) add(popFlags);
-    add(reportsOff);
-    if (numLockWasOn) add(numLockModeOn);
-    flagsPushed = 0;
-    return length;
-}
-
 // The modes back as they were, once the hand-back bytes are out. TCSAFLUSH drops typed-ahead
 // keys so they never reach the shell.
 void restoreModes() {
@@ -132,32 +115,22 @@ void restoreModes() {
 // From a signal handler: only calls that are safe there, straight to the terminal.
 void giveBack() {
     if (!terminalOpen) return;
-    writeAll(cutShort, cutShortLength);
-    char bytes[64];
-    writeAll(bytes, handBackBytes(bytes));
+    writeDirect(cutShort.view());
+    writeDirect(negotiation.handBack().view());
     restoreModes();
 }
 
-void pushOurFlags() {
-    writeLiteral(pushFlags);
-    flagsPushed = 1;
+// What the negotiation asks for, with its state and the terminal changed together.
+void negotiate(const NegotiationStep& step, std::vector<BackendEvent>& events) {
+    writeDirect(step.write);
+    if (step.releasesReported) events.push_back({BackendEventKind::releasesReported, *step.releasesReported ? 1 : 0});
 }
 
-// Back from a suspend. Idempotent: a SIGCONT without our suspend before it (after SIGSTOP, or
-// sent alone) finds the flags still pushed and must not push them twice. An answer that had not
-// been read when the game stopped went with the keys the suspend drops, or to the shell: what is
-// still unanswered is asked again, and the flags in force are asked for again, so that key
-// releases are followed once more.
-void enterGameMode() {
+// Back from a suspend: the game's modes again, and what the negotiation asks for.
+void enterGameMode(std::vector<BackendEvent>& events) {
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
-    writeLiteral(reportsOn);
-    if (numLockWasOn) writeLiteral(numLockModeOff);
-    if (!numLockAnswered) writeLiteral(numLockQuery);
-    if (speaksProtocol && !flagsPushed) {
-        pushOurFlags();
-    } else {
-        writeLiteral(flagsQuery);
-    }
+    const SignalsHeld held;
+    negotiate(negotiation.resume(), events);
 }
 
 void onEndingSignal(int signal) {
@@ -192,19 +165,11 @@ void onResizeSignal(int) {
     wake();
 }
 
-void onTerminate() {
-    giveBack();
-    terminalOpen = 0;
-    std::abort();
-}
-
 // What the signal handlers left to do: back in game mode after a suspend, a resize to look at.
-void takeSignalFlags(std::vector<BackendEvent>& events) {
+void collectSignalNews(std::vector<BackendEvent>& events) {
     if (resumed) {
         resumed = 0;
-        enterGameMode();
-        // the flags were pushed again: presses are whole taps until the terminal confirms them
-        if (flagsPushed) events.push_back({BackendEventKind::releasesReported, 0});
+        enterGameMode(events);
         events.push_back({BackendEventKind::resumed});
     }
     if (resized) {
@@ -213,27 +178,7 @@ void takeSignalFlags(std::vector<BackendEvent>& events) {
     }
 }
 
-// The terminal's answers, whenever they come. The first flags reply says the terminal speaks the
-// key-release protocol: our flags go in, with the question again. Each answer after a push says
-// which flags are in force: releases are followed only while event types are among them.
-void takeReply(const InputEvent& event, std::vector<BackendEvent>& events) {
-    if (event.kind == InputKind::protocolReply) {
-        if (!speaksProtocol) {
-            speaksProtocol = 1;
-            pushOurFlags();
-        } else if (flagsPushed) {
-            events.push_back({BackendEventKind::releasesReported, (event.value & eventTypesFlag) != 0 ? 1 : 0});
-        }
-    } else if (event.kind == InputKind::numLockModeReply) {
-        numLockAnswered = true;
-        if (event.value == modeSet && !numLockWasOn) {
-            numLockWasOn = 1;
-            writeLiteral(numLockModeOff);
-        }
-    }
-}
-
-void take(const InputEvent& event, std::vector<BackendEvent>& events) {
+void translate(const InputEvent& event, std::vector<BackendEvent>& events) {
     switch (event.kind) {
     case InputKind::keyTap: events.push_back({BackendEventKind::keyTap, event.value}); break;
     case InputKind::keyDown: events.push_back({BackendEventKind::keyDown, event.value}); break;
@@ -244,9 +189,14 @@ void take(const InputEvent& event, std::vector<BackendEvent>& events) {
     case InputKind::suspend:
         // Ctrl+Z reported as a key: stop as the signal would, and go on when continued
         std::raise(SIGTSTP);
-        takeSignalFlags(events);
+        collectSignalNews(events);
         break;
-    default: takeReply(event, events); break;
+    case InputKind::protocolReply:
+    case InputKind::numLockModeReply: {
+        const SignalsHeld held;
+        negotiate(negotiation.answer(event), events);
+        break;
+    }
     }
 }
 
@@ -267,8 +217,7 @@ BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
         if (::pipe(wakePipe) != 0) throw std::runtime_error("cannot create a pipe");
         for (const int fd : wakePipe) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
-    cutShortLength = std::min(cutShortBytes.size(), sizeof cutShort);
-    std::memcpy(cutShort, cutShortBytes.data(), cutShortLength);
+    cutShort.assign(cutShortBytes);
 
     // No echo, no line editing, no flow control, CR kept as CR; output processing stays, so
     // "\n" still starts the next line at column 1. ISIG stays: Ctrl+C and Ctrl+Z keep working
@@ -286,20 +235,20 @@ BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
     install(SIGTSTP, onSuspendSignal);
     install(SIGCONT, onContinueSignal);
     install(SIGWINCH, onResizeSignal);
-    std::set_terminate(onTerminate);
 
     terminalOpen = 1;
     ::tcsetattr(inputFd, TCSANOW, &gameModes);
-    return {std::string(reportsOn) + numLockQuery + flagsQuery, false, true};
+    return {TerminalNegotiation::opening(), false, true};
 }
 
-void close(std::string_view lastBytes) {
+void close() {
     if (!terminalOpen) return;
+    // Held off until the terminal is given back whole: a signal meanwhile must not add the
+    // cut-short cursor move to a quit. It is taken afterwards, by its default action.
+    const SignalsHeld held;
     // in the same write as the game's last screen
-    char bytes[64];
-    const std::size_t length = handBackBytes(bytes);
-    std::fwrite(lastBytes.data(), 1, lastBytes.size(), stdout);
-    std::fwrite(bytes, 1, length, stdout);
+    const FixedBytes bytes = negotiation.handBack();
+    std::fwrite(bytes.data, 1, bytes.size, stdout);
     std::fflush(stdout);
     restoreModes();
     terminalOpen = 0;
@@ -308,9 +257,10 @@ void close(std::string_view lastBytes) {
     }
 }
 
-void write(std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+void closeCutShort() {
+    const SignalsHeld held;
+    giveBack();
+    terminalOpen = 0;
 }
 
 std::optional<ScreenSize> windowSize() {
@@ -320,11 +270,15 @@ std::optional<ScreenSize> windowSize() {
 }
 
 void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
-    takeSignalFlags(events);
+    collectSignalNews(events);
     if (!events.empty()) return;
 
     int waitMs = timeoutMs.value_or(-1);
-    if (decoder.hasPending() && (waitMs < 0 || waitMs > sequenceWaitMs)) waitMs = sequenceWaitMs;
+    const bool mayGiveUp = decoder.pendingMayBeAKey() && !negotiation.keysComeAsSequences();
+    if (mayGiveUp) {
+        const auto untilGivenUp = static_cast<int>(std::max<std::int64_t>(0, lastInputMs + loneEscapeMs - clockMs()));
+        if (waitMs < 0 || waitMs > untilGivenUp) waitMs = untilGivenUp;
+    }
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(inputFd, &readable);
@@ -333,14 +287,13 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     const int highest = inputFd > wakePipe[0] ? inputFd : wakePipe[0];
     const int ready = ::select(highest + 1, &readable, nullptr, nullptr, waitMs < 0 ? nullptr : &limit);
     if (ready <= 0) {
-        // a signal (its flags are taken below), or the time is up: a sequence still cut short
-        // was a lone Escape key
-        if (ready == 0 && decoder.hasPending()) decoder.dropPending();
-        takeSignalFlags(events);
+        // a signal, or the time is up: a lone ESC quiet for long enough was a key of its own
+        if (mayGiveUp && clockMs() >= lastInputMs + loneEscapeMs) decoder.takePendingAsAKey();
+        collectSignalNews(events);
         return;
     }
     if (FD_ISSET(wakePipe[0], &readable)) drainWakePipe();
-    takeSignalFlags(events);
+    collectSignalNews(events);
     if (!FD_ISSET(inputFd, &readable)) return;
 
     char bytes[512];
@@ -350,7 +303,13 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     } while (count < 0 && errno == EINTR);
     // The terminal going away ends the game rather than being read again and again.
     if (count <= 0) throw EarlyEnd{1, "the terminal has gone away", HandBack::belowLayout};
-    for (const InputEvent& event : decoder.feed({bytes, static_cast<std::size_t>(count)})) take(event, events);
+    lastInputMs = clockMs();
+    for (const InputEvent& event : decoder.feed({bytes, static_cast<std::size_t>(count)})) translate(event, events);
+}
+
+std::int64_t clockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void endByInterrupt() {

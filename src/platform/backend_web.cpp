@@ -43,7 +43,7 @@ EM_JS(void, pageClose, (), { Module.bootcampHost.close(); });
 
 bool opened = false;
 
-void take(int news, std::vector<BackendEvent>& events) {
+void translate(int news, std::vector<BackendEvent>& events) {
     const int vk = news & vkMask;
     if (vk > 255) return;  // the key timeline knows virtual-key codes only
     switch (news >> kindShift) {
@@ -54,10 +54,10 @@ void take(int news, std::vector<BackendEvent>& events) {
     }
 }
 
-bool takeAll(std::vector<BackendEvent>& events) {
+bool collectPageNews(std::vector<BackendEvent>& events) {
     bool any = false;
     for (int news = pageNextKey(); news >= 0; news = pageNextKey()) {
-        take(news, events);
+        translate(news, events);
         any = true;
     }
     return any;
@@ -75,18 +75,16 @@ BackendOpening open(ScreenSize layout, std::string_view) {
     return {"", true, true};
 }
 
-void close(std::string_view lastBytes) {
+void close() {
     if (!opened) return;
     opened = false;
-    write(lastBytes);
+    std::fflush(stdout);
+    pageFlush();  // the game's last bytes
     pageClose();
 }
 
-void write(std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
-    pageFlush();
-}
+// Nothing to give back but the page's keys, which close stops handing over.
+void closeCutShort() { close(); }
 
 std::optional<ScreenSize> windowSize() {
     if (!opened) return std::nullopt;
@@ -95,10 +93,12 @@ std::optional<ScreenSize> windowSize() {
 
 void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     pageFlush();  // the screen is drawn before the game waits
-    if (takeAll(events)) return;
+    if (collectPageNews(events)) return;
     pageKeysChanged(timeoutMs.value_or(-1));
-    takeAll(events);
+    collectPageNews(events);
 }
+
+std::int64_t clockMs() { return static_cast<std::int64_t>(emscripten_get_now()); }
 
 // Ctrl+C stays the browser's, so nothing ends the game this way; should it come to that, the
 // game's instance ends with the shell's status for an interrupt.

@@ -8,17 +8,15 @@
 #endif
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <exception>
 #include <stdexcept>
 #include <string>
 
 #include "platform/backend.h"
 #include "platform/console_records.h"
+#include "platform/fixed_bytes.h"
+#include "platform/write_all.h"
 
 namespace {
 // Set before the control handler is installed and only read after, so the handler's thread can
@@ -28,8 +26,7 @@ HANDLE output = INVALID_HANDLE_VALUE;
 DWORD savedInputMode = 0;
 DWORD savedOutputMode = 0;
 std::atomic<bool> consoleOpen{false};
-char cutShort[64] = "";  // what goes out before the modes when the game is cut short
-DWORD cutShortLength = 0;
+FixedBytes cutShort;  // what goes out before the modes when the game is cut short
 
 // Without line input and echo the console hands over every key as records; Ctrl+C stays a
 // control event (processed input), and window input adds the buffer size events.
@@ -41,21 +38,19 @@ constexpr UINT controlCExit = 0xC000013AU;
 EarlyEnd consoleGone() { return EarlyEnd{1, "the console has gone away", HandBack::belowLayout}; }
 
 // Straight to the console, not through stdio: the control handler runs on a thread of its own.
-void writeAll(const char* bytes, std::size_t length) {
-    while (length > 0) {
-        const DWORD chunk = length > 0x10000 ? 0x10000 : static_cast<DWORD>(length);
+void writeDirect(std::string_view bytes) {
+    writeAll(bytes, [](const char* data, std::size_t size) {
+        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(output, bytes, chunk, &written, nullptr) || written == 0) return;
-        bytes += written;
-        length -= written;
-    }
+        return WriteFile(output, data, chunk, &written, nullptr) ? written : 0;
+    });
 }
 
 // The modes back as they were, and the keys typed meanwhile dropped so that none reaches the
 // shell. What goes out last is written first, while the console still reads escape sequences.
-void giveBack(const char* lastBytes, std::size_t length) {
+void giveBack(std::string_view lastBytes) {
     if (!consoleOpen.exchange(false)) return;
-    writeAll(lastBytes, length);
+    writeDirect(lastBytes);
     SetConsoleMode(output, savedOutputMode);
     FlushConsoleInputBuffer(input);
     SetConsoleMode(input, savedInputMode);
@@ -64,14 +59,9 @@ void giveBack(const char* lastBytes, std::size_t length) {
 // Ctrl+C, Ctrl+Break, the window closed, logoff or shutdown: give the console back, then end
 // with the console's own status for it.
 BOOL WINAPI onConsoleControl(DWORD event) {
-    giveBack(cutShort, cutShortLength);
+    giveBack(cutShort.view());
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ExitProcess(controlCExit);
     return FALSE;  // the default handler ends the process
-}
-
-[[noreturn]] void onTerminate() {
-    giveBack(cutShort, cutShortLength);
-    std::abort();
 }
 
 ConsoleRecord plainRecord(const INPUT_RECORD& record) {
@@ -104,18 +94,16 @@ BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
         !GetConsoleMode(output, &savedOutputMode)) {
         throw std::runtime_error("standard input and output must be a console");
     }
-    cutShortLength = static_cast<DWORD>(std::min(cutShortBytes.size(), sizeof cutShort));
-    std::memcpy(cutShort, cutShortBytes.data(), cutShortLength);
+    cutShort.assign(cutShortBytes);
 
     consoleOpen = true;
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
-    std::set_terminate(onTerminate);
     // The console carries out the escape sequences; processed output with the automatic return
     // makes "\n" start the next line at column 1. Consoles before Windows 10 refuse this.
     const DWORD gameOutputMode = (savedOutputMode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &
                                  ~DWORD{DISABLE_NEWLINE_AUTO_RETURN};
     if (!SetConsoleMode(output, gameOutputMode)) {
-        giveBack("", 0);
+        giveBack("");
         SetConsoleCtrlHandler(onConsoleControl, FALSE);
         throw std::runtime_error("this console does not interpret escape sequences (Windows 10 or later is needed)");
     }
@@ -125,19 +113,14 @@ BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
     return {"", true, false};
 }
 
-void close(std::string_view lastBytes) {
+void close() {
     if (!consoleOpen) return;
-    // in the same write as the game's last screen
-    std::fwrite(lastBytes.data(), 1, lastBytes.size(), stdout);
-    std::fflush(stdout);
-    giveBack("", 0);
+    std::fflush(stdout);  // the game's last bytes, while the console still reads escape sequences
+    giveBack("");
     SetConsoleCtrlHandler(onConsoleControl, FALSE);
 }
 
-void write(std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
-}
+void closeCutShort() { giveBack(cutShort.view()); }
 
 std::optional<ScreenSize> windowSize() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -163,6 +146,8 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     } while (GetNumberOfConsoleInputEvents(input, &waiting) && waiting > 0);
     takeConsoleRecords(batch, events);
 }
+
+std::int64_t clockMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
 void endByInterrupt() { ExitProcess(controlCExit); }
 

@@ -109,23 +109,32 @@ std::vector<InputEvent> InputDecoder::feed(std::string_view bytes) {
     return out;
 }
 
-bool InputDecoder::hasPending() const { return state != State::ground; }
+bool InputDecoder::pendingMayBeAKey() const {
+    return state == State::escape || state == State::string || state == State::stringEscape;
+}
 
-// Back to a fresh decoder, paste mode included: if the pending bytes were the end of a paste,
-// keeping paste mode would leave the game deaf to every later key.
-void InputDecoder::dropPending() {
-    state = State::ground;
-    sequence.clear();
-    mouseBytesLeft = 0;
-    stringEndsAtBell = false;
-    inPaste = false;
-    afterCarriageReturn = false;
+void InputDecoder::takePendingAsAKey() {
+    if (state == State::escape || state == State::stringEscape) {
+        state = State::escapeTaken;
+    } else if (state == State::string) {
+        state = State::ground;
+    }
 }
 
 void InputDecoder::step(unsigned char byte, std::vector<InputEvent>& out) {
     switch (state) {
     case State::ground: ground(byte, out); break;
     case State::escape: escape(byte, out); break;
+    case State::escapeTaken:
+        if (byte == '[' || byte == 'O') {
+            escape(byte, out);
+        } else if (byte == esc) {
+            state = State::escape;
+        } else {
+            state = State::ground;
+            ground(byte, out);
+        }
+        break;
     case State::csi: csi(byte, out); break;
     case State::csiSkip:
         if (isFinal(byte)) {
@@ -273,9 +282,7 @@ void InputDecoder::finishCsi(unsigned char final, std::vector<InputEvent>& out) 
     }
     if (!body.empty() && body.front() == '?') {
         const std::string_view rest = body.substr(1);
-        if (final == 'c') {
-            emit(out, InputKind::deviceReply, 0);
-        } else if (final == 'u' && allOf(rest, isDigit)) {
+        if (final == 'u' && allOf(rest, isDigit)) {
             const std::optional<std::int32_t> flags = number(rest);
             if (!outOfRange(flags)) {
                 emit(out, InputKind::protocolReply, flags.value_or(0));

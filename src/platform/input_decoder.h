@@ -16,7 +16,6 @@ enum class InputKind {
     interrupt,         // Ctrl+C (protocol report, or a raw byte 3); value = 0
     suspend,           // Ctrl+Z (protocol report, or a raw byte 26); value = 0
     protocolReply,     // "\e[?<flags>u": the terminal speaks the kitty protocol; value = flags
-    deviceReply,       // "\e[?...c": the primary device attributes reply; value = 0
     numLockModeReply,  // "\e[?1035;<state>$y": xterm's NumLock mode; value = its state (0 to 4)
 };
 
@@ -32,19 +31,25 @@ struct InputEvent {
 class InputDecoder {
 public:
     // Decodes the next bytes of the stream. A sequence split across calls is completed by the
-    // later call; nothing of an escape sequence is ever read as a key.
+    // later call, however long after: a slow link can cut a key event anywhere, and nothing of an
+    // escape sequence is ever read as a key. A sequence is bounded in bytes, never buffered past
+    // its limit.
     std::vector<InputEvent> feed(std::string_view bytes);
 
-    // Is an incomplete sequence (or a lone ESC) waiting for more bytes?
-    [[nodiscard]] bool hasPending() const;
+    // Is what waits for more bytes perhaps a key of its own rather than a sequence cut short: a
+    // lone ESC (the Escape key), or ESC with a key that begins a string (Alt+], Alt+P)? Where
+    // keys do not all come as sequences, such a wait may end with the input quiet.
+    [[nodiscard]] bool pendingMayBeAKey() const;
 
-    // Gives up on an incomplete sequence that has waited too long: a lone ESC was the Escape
-    // key, anything else is dropped. Bytes fed later start afresh.
-    void dropPending();
+    // Ends such a wait: the Escape key was pressed, the string was Alt with a key. A sequence
+    // introducer right after a lone ESC still begins a sequence, whose rest (parameter bytes
+    // and a final byte) is dropped, never typed.
+    void takePendingAsAKey();
 
 private:
     // csiSkip: a CSI grown past the length limit, skipped unbuffered up to its final byte.
-    enum class State { ground, escape, csi, csiSkip, ss3, string, stringEscape, mouse };
+    // escapeTaken: a lone ESC was taken as the Escape key; only '[' or 'O' may still continue it.
+    enum class State { ground, escape, escapeTaken, csi, csiSkip, ss3, string, stringEscape, mouse };
     State state = State::ground;
     std::string sequence;              // bytes of the escape sequence being read, after the introducer
     int mouseBytesLeft = 0;            // raw bytes still to skip of an X10 mouse report

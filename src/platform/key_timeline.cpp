@@ -1,4 +1,5 @@
-// One timeline of key changes for all keys, read one point per poll cycle.
+// One timeline of key changes for all keys, read one point per poll cycle; typed characters turned
+// into presses and releases by their timing.
 #include "platform/key_timeline.h"
 
 #include <cstddef>
@@ -17,12 +18,6 @@ void KeyTimeline::press(std::int32_t vk) { add(vk, true); }
 
 void KeyTimeline::release(std::int32_t vk) { add(vk, false); }
 
-void KeyTimeline::tap(std::int32_t vk) {
-    add(vk, false);
-    add(vk, true);
-    add(vk, false);
-}
-
 void KeyTimeline::releaseAll() {
     if (end.none()) return;
     end.reset();
@@ -30,8 +25,6 @@ void KeyTimeline::releaseAll() {
 }
 
 bool KeyTimeline::isDown(std::int32_t vk) const { return seen.test(slot(vk)); }
-
-bool KeyTimeline::isDownAtEnd(std::int32_t vk) const { return end.test(slot(vk)); }
 
 bool KeyTimeline::advance() {
     if (unseen.empty()) return false;
@@ -43,4 +36,55 @@ bool KeyTimeline::advance() {
         seen.set(slot(change.vk), change.down);
     }
     return true;
+}
+
+// A key that is down (a press the protocol reported, say) goes up first: the character is a
+// new press.
+void TypedKeys::newPress(std::int32_t vk, std::int64_t nowMs, KeyTimeline& keys) {
+    keys.release(vk);
+    keys.press(vk);
+    phase = Phase::pressed;
+    key = vk;
+    lastMs = nowMs;
+}
+
+void TypedKeys::typed(std::int32_t vk, std::int64_t nowMs, KeyTimeline& keys) {
+    elapse(nowMs, keys);
+    if (phase != Phase::none && vk != key) letGo(keys);
+    switch (phase) {
+    case Phase::none: newPress(vk, nowMs, keys); return;
+    case Phase::pressed: phase = Phase::secondSeen; break;
+    case Phase::secondSeen:
+    case Phase::repeating: phase = Phase::repeating; break;
+    }
+    lastMs = nowMs;
+}
+
+std::optional<std::int64_t> TypedKeys::deadline() const {
+    switch (phase) {
+    case Phase::none: return std::nullopt;
+    case Phase::pressed: return lastMs + firstDelayMs;
+    case Phase::secondSeen:
+    case Phase::repeating: return lastMs + repeatGapMs;
+    }
+    return std::nullopt;
+}
+
+void TypedKeys::elapse(std::int64_t nowMs, KeyTimeline& keys) {
+    while (phase != Phase::none && nowMs >= *deadline()) {
+        if (phase == Phase::secondSeen) {
+            // no third character came at repeat speed: the second was pressed by hand
+            newPress(key, lastMs, keys);
+        } else {
+            keys.release(key);
+            phase = Phase::none;
+        }
+    }
+}
+
+void TypedKeys::letGo(KeyTimeline& keys) {
+    if (phase == Phase::none) return;
+    if (phase == Phase::secondSeen) newPress(key, lastMs, keys);
+    keys.release(key);
+    phase = Phase::none;
 }

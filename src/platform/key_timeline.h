@@ -1,10 +1,12 @@
 // The keyboard as the polls see it: one timeline of key changes for all keys, in the order they
-// happened, and the point of it that the current poll cycle reads.
+// happened, and the point of it that the current poll cycle reads; and the characters of a
+// terminal that reports no key releases, turned into keys going down and coming up.
 #pragma once
 
 #include <bitset>
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 class KeyTimeline {
 public:
@@ -12,9 +14,6 @@ public:
     // down, a release of a key already up) is not kept: it could never be seen.
     void press(std::int32_t vk);
     void release(std::int32_t vk);
-    // A key that went down and up with nothing to tell how long (a typed character): down at
-    // one point, up at the next. A key down before it goes up first, so the tap is a new press.
-    void tap(std::int32_t vk);
     // Every key up at once: the focus left, or the keyboard's state is unknown again.
     void releaseAll();
 
@@ -23,9 +22,6 @@ public:
 
     // Moves the point on past the next change. False when the polls have seen every change.
     bool advance();
-
-    // Is the key down at the end of the timeline, once every change is seen?
-    [[nodiscard]] bool isDownAtEnd(std::int32_t vk) const;
 
 private:
     static constexpr std::size_t keyCount = 256;
@@ -40,4 +36,46 @@ private:
     std::deque<Change> unseen;   // changes after the point, oldest first
 
     void add(std::int32_t vk, bool down);
+};
+
+// A terminal without key releases sends a held key's character once, then, after the system's
+// first repeat delay, again and again at its repeat rate. Characters of one key that follow each
+// other at repeat speed, with no other key between them, are that key held down: one press, and
+// a release once they stop. Whether a second character of the key starts the repeats or is a
+// second press by hand is known only when a third follows at repeat speed, so the second one
+// alone is counted once that time has passed; every other character counts at once, the first
+// after the repeats stopped included (a repeat is never that late).
+class TypedKeys {
+public:
+    // The longest first repeat delay a system uses (X: 660 ms, GNOME: 500 ms).
+    static constexpr std::int64_t firstDelayMs = 750;
+    // Longer than any repeat interval (25 to 100 ms): how long a second character waits for a
+    // third, and how long after the last repeat the key counts as released.
+    static constexpr std::int64_t repeatGapMs = 150;
+
+    // A character of the key `vk` read at `nowMs`.
+    void typed(std::int32_t vk, std::int64_t nowMs, KeyTimeline& keys);
+
+    // The time is `nowMs`: what was waiting for it is decided.
+    void elapse(std::int64_t nowMs, KeyTimeline& keys);
+
+    // When elapse next has something to decide, if ever.
+    [[nodiscard]] std::optional<std::int64_t> deadline() const;
+
+    // The keyboard is known otherwise from now on (a key event with its release, the focus
+    // gone): a second character still undecided counts as a press, and the typed key is let go.
+    void letGo(KeyTimeline& keys);
+
+private:
+    enum class Phase {
+        none,        // no typed key is down
+        pressed,     // one character: the key is down until its first repeat delay is over
+        secondSeen,  // a second character within that delay: a repeat or a new press, not known yet
+        repeating,   // repeats: down while they keep coming
+    };
+    Phase phase = Phase::none;
+    std::int32_t key = 0;
+    std::int64_t lastMs = 0;  // when its last character came
+
+    void newPress(std::int32_t vk, std::int64_t nowMs, KeyTimeline& keys);
 };

@@ -1,7 +1,9 @@
 // The platform core, the same on every platform: the key timeline behind the polls, the waits,
-// the size check and its notice, the screen kept as cells and redrawn from them, and the order
-// of the hand-back. It reaches the system only through the backend.
+// the size check and its notice, the screen kept as cells and redrawn from them, every byte
+// written, and the order of the hand-back. It reaches the system only through the backend.
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 namespace {
 ScreenSize layout{102, 15};
 KeyTimeline keys;
+TypedKeys typedKeys;
 ScreenCells screen{layout};
 bool terminalOpen = false;
 bool releasesReported = false;  // key releases are reported: a press holds the key down
@@ -26,6 +29,12 @@ std::string cutShort;  // the cursor to column 1 under the layout
 // While the size notice is up on a backend that does not tell of every resize, the window is
 // looked at this often.
 constexpr int noticeRecheckMs = 250;
+
+// Bytes to the terminal now, after everything the game has written.
+void writeNow(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
 
 bool tooSmall(std::optional<ScreenSize> size) {
     return size && (size->columns < layout.columns || size->rows < layout.rows);
@@ -47,7 +56,7 @@ std::vector<BackendEvent> readEvents(std::optional<int> timeoutMs) {
 }
 
 // The events that hold for the whole game, whatever it waits for; true for a window event.
-bool takeControl(const BackendEvent& event) {
+bool followGameWide(const BackendEvent& event) {
     switch (event.kind) {
     case BackendEventKind::releasesReported: releasesReported = event.value != 0; return false;
     case BackendEventKind::interrupt: throw EarlyEnd{130, "", HandBack::belowLayout, true};
@@ -57,21 +66,27 @@ bool takeControl(const BackendEvent& event) {
     }
 }
 
-void showSizeNotice(ScreenSize size) { backend::write(sizeNotice(layout, size)); }
+void showSizeNotice(ScreenSize size) { writeNow(sizeNotice(layout, size)); }
 
 // What comes while the size notice is up: Q quits; every other key is dropped. True when the
 // notice may need drawing again (a resize, a resume).
-bool takeWhileTooSmall(const std::vector<BackendEvent>& events) {
+bool dropKeysWhileTooSmall(const std::vector<BackendEvent>& events) {
     bool again = false;
     for (const BackendEvent& event : events) {
         const bool press = event.kind == BackendEventKind::keyDown || event.kind == BackendEventKind::keyTap;
         if (press && event.value == vkQ) {
-            backend::write("\x1b[2J");
+            writeNow("\x1b[2J");
             throw EarlyEnd{0, "", HandBack::asDrawn};  // a quit, like Q on the end screen
         }
-        if (takeControl(event)) again = true;
+        if (followGameWide(event)) again = true;
     }
     return again;
+}
+
+// Every key up: the keyboard's state is unknown, or keys were dropped.
+void releaseEveryKey() {
+    typedKeys.letGo(keys);
+    keys.releaseAll();
 }
 
 // While the window is too small the fixed layout would be garbled: the size notice instead, until
@@ -85,7 +100,7 @@ bool waitUntilLargeEnough() {
     showSizeNotice(shown);
     for (;;) {
         const bool again =
-            takeWhileTooSmall(readEvents(resizeReported ? std::nullopt : std::optional(noticeRecheckMs)));
+            dropKeysWhileTooSmall(readEvents(resizeReported ? std::nullopt : std::optional(noticeRecheckMs)));
         sizeChanged();
         if (!tooSmall(knownSize)) break;
         if (again || *knownSize != shown) {
@@ -97,28 +112,51 @@ bool waitUntilLargeEnough() {
     for (int read = 0; read < mostUnreadReads; ++read) {
         const std::vector<BackendEvent> unread = readEvents(0);
         if (unread.empty()) break;
-        takeWhileTooSmall(unread);
+        dropKeysWhileTooSmall(unread);
     }
-    keys.releaseAll();
+    releaseEveryKey();
     return true;
 }
 
-// One event into the key timeline, in order. A backend that does not report releases gives
-// presses (and repeats) only: each is a whole tap. Where releases are reported a repeat says the
-// key is down, like a press: a key let go while the focus was away is up until the terminal
-// reports it again, and kitty reports the first press after a focus change as a repeat.
-bool take(const BackendEvent& event) {
+// One event into the key timeline, in order; true for a window event. Where releases are
+// reported a repeat says the key is down, like a press: a key let go while the focus was away is
+// up until the terminal reports it again, and kitty reports the first press after a focus change
+// as a repeat. Where they are not, presses and repeats are characters like any typed one.
+bool followKeys(const BackendEvent& event, std::int64_t nowMs) {
     switch (event.kind) {
     case BackendEventKind::keyDown:
-    case BackendEventKind::keyRepeat: releasesReported ? keys.press(event.value) : keys.tap(event.value); return false;
-    case BackendEventKind::keyUp:
-        if (releasesReported) keys.release(event.value);
+    case BackendEventKind::keyRepeat:
+        if (!releasesReported) {
+            typedKeys.typed(event.value, nowMs, keys);
+            return false;
+        }
+        typedKeys.letGo(keys);
+        keys.press(event.value);
         return false;
-    case BackendEventKind::keyTap: keys.tap(event.value); return false;
-    case BackendEventKind::focusLost: keys.releaseAll(); return false;
-    case BackendEventKind::resumed: keys.releaseAll(); return true;
-    default: return takeControl(event);
+    case BackendEventKind::keyUp:
+        if (releasesReported) {
+            typedKeys.letGo(keys);
+            keys.release(event.value);
+        }
+        return false;
+    case BackendEventKind::keyTap: typedKeys.typed(event.value, nowMs, keys); return false;
+    case BackendEventKind::focusLost: releaseEveryKey(); return false;
+    case BackendEventKind::resumed: releaseEveryKey(); return true;
+    default: return followGameWide(event);
     }
+}
+
+// How long a wait may block: until a typed key's repeats are due or overdue, else for ever.
+std::optional<int> timeUntilTypedKeysDecide() {
+    const std::optional<std::int64_t> deadline = typedKeys.deadline();
+    if (!deadline) return std::nullopt;
+    const std::int64_t left = *deadline - backend::clockMs();
+    return static_cast<int>(left < 0 ? 0 : left);
+}
+
+[[noreturn]] void onTerminate() {
+    backend::closeCutShort();
+    std::abort();
 }
 }  // namespace
 
@@ -126,8 +164,10 @@ void openTerminal(ScreenSize needed) {
     layout = needed;
     screen = ScreenCells(needed);
     keys = KeyTimeline{};  // a terminal just taken: no key is known to be down
+    typedKeys = TypedKeys{};
     cutShort = "\x1b[" + std::to_string(needed.rows) + ";1H\r\n";
     const BackendOpening opening = backend::open(needed, cutShort);
+    std::set_terminate(onTerminate);
     terminalOpen = true;
     releasesReported = opening.releasesReported;
     resizeReported = opening.resizeReported;
@@ -139,7 +179,9 @@ void openTerminal(ScreenSize needed) {
 void closeTerminal(HandBack how) {
     if (!terminalOpen) return;
     terminalOpen = false;
-    backend::close(how == HandBack::belowLayout ? cutShort : "");
+    // the game's last bytes first, then the backend's, in the same write
+    if (how == HandBack::belowLayout) std::fwrite(cutShort.data(), 1, cutShort.size(), stdout);
+    backend::close();
 }
 
 void endByInterrupt() { backend::endByInterrupt(); }
@@ -149,13 +191,17 @@ bool isKeyDown(std::int32_t vk) { return keys.isDown(vk); }
 void waitForKeyboard() {
     while (!keys.advance()) {
         bool redraw = false;
-        for (const BackendEvent& event : readEvents(std::nullopt)) {
-            if (take(event)) redraw = true;
+        const std::vector<BackendEvent> events = readEvents(timeUntilTypedKeysDecide());
+        const std::int64_t nowMs = backend::clockMs();
+        for (const BackendEvent& event : events) {
+            if (followKeys(event, nowMs)) redraw = true;
         }
-        if (sizeChanged()) redraw = true;
+        typedKeys.elapse(nowMs, keys);
+        // a backend that tells of every resize costs no look at the size after each key
+        if ((redraw || !resizeReported) && sizeChanged()) redraw = true;
         if (redraw) {
             waitUntilLargeEnough();
-            backend::write(screen.redraw());
+            writeNow(screen.redraw());
         }
     }
 }

@@ -9,6 +9,8 @@ A driver runs the built game in one kind of terminal and gives a scenario:
   press(key) release(key)       a key goes down / comes up (release: only with 'releases')
   tap(key)                      down and up again
   type(*keys)                   taps typed ahead: they reach the game in one read
+  hold(seconds)                 the keys stay as they are for this long (the player's own timing,
+                                during which a held key repeats as the terminal repeats it)
   screen()                      the screen now: model.Screen (rows of text; the cursor, or None
                                 where the driver cannot tell)
   wait_until(check, timeout)    calls check() until it is true or the time is up; returns it
@@ -59,6 +61,8 @@ CAPS = {
     'page': "the game's web page (its terminal always the layout's size; a new game after Q)",
     'touch': "the page's touch keys, held by fingers",
     'repeat': 'autorepeat of a key held down can be sent (repeat(key))',
+    'autorepeat': "a key held down repeats as the system repeats it: in a terminal without releases, its "
+                  'character again and again, after a first delay',
 }
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -153,6 +157,9 @@ class Driver:
     def type(self, *keys):
         for key in keys:
             self.tap(key)
+
+    def hold(self, seconds):
+        time.sleep(seconds)
 
     def screen(self):
         raise NotImplementedError

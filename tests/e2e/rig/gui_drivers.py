@@ -111,26 +111,33 @@ class GuiDriver(ShellDriver):
 # ---- X ------------------------------------------------------------------------------------------
 
 class XSession:
-    """Xvfb, with held keys repeating only after 3 s so that a hold stays one press; openbox for
-    the focus; NumLock on; another window to give the focus to."""
+    """Xvfb, with held keys repeating after `autorepeat` (first delay, interval, in ms: xset cannot
+    change them once Xvfb runs); openbox for the focus; NumLock on; another window to give the
+    focus to."""
 
-    def __init__(self, work):
+    def __init__(self, work, autorepeat):
         self.procs = Processes()
         try:
-            self.start(work)
+            self.start(work, autorepeat)
         except BaseException:
             self.procs.stop_all()
             raise
 
-    def start(self, work):
+    def start(self, work, autorepeat):
         read_end, write_end = os.pipe()
-        self.procs.start(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1600x900x24', '-nolisten', 'tcp',
-                          '-ardelay', '3000', '-arinterval', '100'], os.path.join(work, 'xvfb.log'),
-                         pass_fds=(write_end,))
+        delay, interval = autorepeat
+        xvfb = self.procs.start(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1600x900x24', '-nolisten',
+                                 'tcp', '-ardelay', str(delay), '-arinterval', str(interval)],
+                                os.path.join(work, 'xvfb.log'), pass_fds=(write_end,))
         os.close(write_end)
+        # the display number, once Xvfb is ready: a line on the pipe, within the deadline
         number, end = b'', time.monotonic() + 20
-        while not number.endswith(b'\n') and time.monotonic() < end and select.select([read_end], [], [], 1)[0]:
-            number += os.read(read_end, 16) or b'\n'
+        while not number.endswith(b'\n') and xvfb.poll() is None:
+            left = end - time.monotonic()
+            if left <= 0:
+                break
+            if select.select([read_end], [], [], left)[0]:
+                number += os.read(read_end, 16) or b'\n'
         os.close(read_end)
         if not number.strip():
             raise AssertionError('Xvfb did not start')
@@ -179,9 +186,13 @@ class XSession:
 
 class XDriver(GuiDriver):
     Session = XSession
+    autorepeat = (3000, 100)    # held keys repeat only after 3 s: a hold stays one press
     # what the X session needs, before the terminal's own
     x_tools = ('Xvfb', 'openbox', 'xdotool', 'xprop', 'xset', 'xmessage', 'numlockx')
     x_packages = 'xvfb openbox xdotool x11-utils x11-xserver-utils numlockx'
+
+    def setup(self):
+        self.session = self.Session(self.work, self.autorepeat)
 
     def open(self, argv):
         self.procs.start(self.terminal(argv), os.path.join(self.work, f'{self.name}-{self.n}.log'),
@@ -274,7 +285,8 @@ class KittyDriver(XDriver):
 
 class XtermDriver(XDriver):
     name = 'xterm'
-    caps = GuiDriver.caps | {'legacy', 'numlock_mode'}
+    caps = GuiDriver.caps | {'legacy', 'numlock_mode', 'autorepeat'}
+    autorepeat = (500, 33)      # a fast setting: held keys send their character again and again
     size = (133, 17)
     ask = r'\x1b[?1035$p\x1b[?u\x1b[c'
     tools = XDriver.x_tools + ('xterm',)

@@ -72,11 +72,11 @@ class Play:
 
     check = staticmethod(check)
 
-    def quiet(self, what):
-        """Nothing changes on the screen for QUIET seconds."""
+    def quiet(self, what, seconds=QUIET):
+        """Nothing changes on the screen for this long."""
         before = self.d.screen()
         settle = getattr(self.d, 'settle', time.sleep)
-        settle(QUIET)
+        settle(seconds)
         after = self.d.screen()
         self.check(after.rows == before.rows and after.cursor == before.cursor,
                    f'the screen changed after {what}:\nbefore:\n{before}\nafter:\n{after}')
@@ -172,11 +172,17 @@ class Play:
 
     def play_to_ending(self, option=2):
         """Plays `option` every turn to the ending; returns the prompts met and the days."""
+        self.answer_until_ending(option)
+        self.close_turn()
+        return list(self.seen), self.days
+
+    def answer_until_ending(self, option=2):
+        """Plays `option` every turn until the outcome that ends the run is shown."""
         for _ in range(TURNS):
             self.choose(option)
-            self.close_turn()
             if self.ended_run():
-                return list(self.seen), self.days
+                return
+            self.close_turn()
         raise Failed(f'no ending after {TURNS} turns of Option {option}')
 
     def safe(self, carried=False, avoid=None, or_any=False):

@@ -8,8 +8,10 @@ It answers the game's questions as the terminal it plays (start options):
   decrqm={1035: True}   DEC modes it knows and reports (xterm's NumLock mode); others: unknown
   ctty=False        the game gets no controlling terminal
 Keys are encoded as such a terminal would with the flags in force: kitty events (press, repeat,
-release) with event types, escape codes without them, plain bytes before any push. While the
-focus is away (focus_away) keys go to another window: nothing is sent.
+release) with event types, escape codes without them, plain bytes before any push. A key held
+down repeats as X's autorepeat does (after REPEAT_DELAY, every REPEAT_EVERY) until it is released
+or another key goes down. While the focus is away (focus_away) keys go to another window: nothing
+is sent.
 """
 import errno
 import fcntl
@@ -34,6 +36,7 @@ CONTROL_RE = re.compile(rb'\x1b\[([<>=?])([0-9;]*)u|\x1b\[\?(\d+)\$p')
 MODE_RE = re.compile(rb'\x1b\[\?(\d+)([hl])|\x1b([=>])')
 ESC_DONE_RE = re.compile(rb'\x1b(\[[0-?]*[ -/]*[@-~]|[^\[])')
 
+REPEAT_DELAY, REPEAT_EVERY = 0.5, 0.033     # seconds: a fast setting, to test against
 CTRL, NUM_LOCK = 4, 128
 PRESS, REPEAT, RELEASE = 1, 2, 3
 EVENT_TYPES, ALL_KEYS = 2, 8
@@ -53,7 +56,7 @@ def kitty_key(code, mods=0, event=PRESS):
 class PtyDriver(ShellDriver):
     name = 'pty'
     caps = frozenset({'layout', 'cursor', 'releases', 'jobs', 'signals', 'resize', 'focus', 'keypad', 'shell',
-                      'terminal', 'repeat', 'bytes', 'scribble', 'no_terminal'})
+                      'terminal', 'repeat', 'autorepeat', 'bytes', 'scribble', 'no_terminal'})
     size = (140, 40)
 
     def variants(self):
@@ -79,6 +82,7 @@ class PtyDriver(ShellDriver):
         self.raw = bytearray()      # every byte the game wrote
         self.chunks = []            # (time, bytes) per read
         self.delayed = []           # (due, answer)
+        self.repeating = None       # [key, due]: the held key the system repeats
         self.pending = b''
         self.screen_ = pyte.Screen(cols, rows)
         self.stream = pyte.ByteStream(self.screen_)
@@ -131,11 +135,16 @@ class PtyDriver(ShellDriver):
         return legacy
 
     def keys(self, *events):
+        self.repeating = None       # another key down, or this one up: its repeats stop
         if self.focused:
             self.send(b''.join(self.encode(key, event) for key, event in events))
 
     def press(self, key):
         self.keys((key, PRESS))
+        self.repeating = [key, time.monotonic() + REPEAT_DELAY]
+
+    def hold(self, seconds):
+        self.settle(seconds)
 
     def repeat(self, key):
         self.keys((key, REPEAT))
@@ -153,6 +162,7 @@ class PtyDriver(ShellDriver):
         if self.dec.get(1004):
             self.send(b'\x1b[O')
         self.focused = False
+        self.repeating = None
 
     def focus_back(self):
         self.focused = True
@@ -213,10 +223,16 @@ class PtyDriver(ShellDriver):
         """One read of the game's output, waiting up to `wait` s; False once nothing is left."""
         while self.delayed and self.delayed[0][0] <= time.monotonic():
             self.send(self.delayed.pop(0)[1])
+        if self.repeating and self.repeating[1] <= time.monotonic():
+            if self.focused:
+                self.send(self.encode(self.repeating[0], REPEAT))
+            self.repeating[1] += REPEAT_EVERY
         if self.fd is None:
             return False
         if self.delayed:
             wait = min(wait, self.delayed[0][0] - time.monotonic())
+        if self.repeating:
+            wait = min(wait, self.repeating[1] - time.monotonic())
         if not select.select([self.fd], [], [], max(0.0, wait))[0]:
             return True
         try:

@@ -388,7 +388,8 @@ def releases_after_ctrl_z(c):
     p = c.play(jobs=True)
     p.pass_intro()
     p.d.press('ctrl+z')
-    time.sleep(0.01)        # the terminal's releases come a moment later
+    # the terminal's releases come a moment later, once the game is giving the terminal back
+    p.expect('the flags popped for the suspend', lambda: p.d.flags == [0])
     p.d.send(b'\x1b[57442;5:3u\x1b[122;1:3u')
     p.check(p.d.wait_until(p.d.stopped, LIMIT), 'Ctrl+Z did not stop the game')
     p.check(p.d.unread() == '', f'key releases left for the shell: {p.d.unread()}')
@@ -567,8 +568,9 @@ def partial_flags(c):
 
 
 def paste_and_layouts(c):
-    """A paste answers nothing; Q of a Cyrillic layout (its base-layout key is q) does nothing at
-    the intro and quits at the end screen; Ctrl+C of that layout is an interrupt."""
+    """A paste answers nothing, nor does a key release cut in two by a slow link; Q of a Cyrillic
+    layout (its base-layout key is q) does nothing at the intro and quits at the end screen; Ctrl+C
+    of that layout is an interrupt."""
     p = c.play()
     p.at_intro()
     cyrillic_q = b'\x1b[1081::113u\x1b[1081::113;1:3u'
@@ -577,6 +579,10 @@ def paste_and_layouts(c):
     p.pass_intro()
     p.d.send(b'\x1b[200~2\r0\r\x1b[201~')
     p.quiet('a paste of 2, Enter, 0, Enter')
+    p.d.send(b'\x1b[57;')
+    p.d.settle(0.15)        # a slow link: the rest of the release of 9 comes 150 ms later
+    p.d.send(b'1:3u')
+    p.quiet('the release of 9 cut in two by a slow link')
     p.play_to_ending()
     p.end_by_quit(send=cyrillic_q)
     p = c.play()
@@ -620,7 +626,8 @@ def numlock_mode(c):
 
 def legacy_bytes(c):
     """Without the protocol each byte is one press: CR passes the intro, LF closes a turn, and an
-    arrow, a mouse report or keypad 1 in application mode choose nothing, alone or in one read."""
+    arrow, a mouse report or keypad 1 in application mode choose nothing, alone or in one read, nor
+    does a sequence cut in two by a slow link."""
     p = c.play()
     p.d.send(b'\r')
     p.arrive('CR at the intro')
@@ -628,9 +635,39 @@ def legacy_bytes(c):
         p.d.send(seq)
         p.d.settle(0.02)    # apart, so that each comes in a read of its own
     p.quiet('an arrow, a mouse report, keypad 1 in application mode, alone and in one read')
+    for first, rest in ((b'\x1b[1;', b'2A'), (b'\x1b', b'[1;2A'), (b'\x1b[', b'2~')):
+        p.d.send(first)
+        p.d.settle(0.15)    # a slow link: the rest comes 150 ms later
+        p.d.send(rest)
+    p.quiet('Shift+Up and Insert cut in two by a slow link')
     p.choose(1)
     p.d.send(b'\n')
     p.after_turn('LF after the outcome')
+
+
+def held_key_repeats(c):
+    """A key held down in a terminal that repeats it (its character again and again where no
+    releases are reported; presses alone where the flags are honoured in part): ENTER held on the
+    outcome that ends a run shows the ending, which stays through the whole hold; released and
+    pressed again, it restarts, and the intro then waits for a new press."""
+    for opts in [{}] + ([{'honours': 9}] if 'bytes' in c.caps and c.kitty else []):
+        p = c.play(**opts)
+        p.at_intro()
+        if opts:
+            p.expect('flags 9 in force', lambda: p.d.flags == [0, 9] and not p.d.delayed)
+            p.d.tap('enter')
+            p.arrive('the first Event')
+        else:
+            p.pass_intro()
+        p.answer_until_ending()
+        p.d.press('enter')
+        p.d.hold(1.5)
+        p.expect(f'the ending, ENTER held for 1.5 s{" (flags 9)" if opts else ""}', p.ending())
+        p.d.release('enter')
+        p.quiet('ENTER released on the ending')
+        p.d.tap('enter')
+        p.at_intro()
+        p.quiet('the intro, after the ENTER that restarted')
 
 
 def repeats(c):
@@ -838,6 +875,7 @@ TABLE = [
     (held_digit, {'releases'}),
     (two_digits, {'releases'}),
     (repeats, {'releases', 'repeat'}),
+    (held_key_repeats, {'autorepeat'}),
     (focus_away_while_held, {'releases', 'focus'}),
     (keypad, {'keypad'}),
     (suspend, {'jobs'}),
