@@ -8,7 +8,16 @@
 
 ScriptedBackend scripted;
 
-void ScriptedBackend::reset() { *this = ScriptedBackend{}; }
+void ScriptedBackend::reset() {
+    opening = {"", true, true};
+    size = ScreenSize{140, 40};
+    reads.clear();
+    nowMs = 0;
+    readsMade = 0;
+    timeouts.clear();
+    outputAtRead.clear();
+    outputAtClose = -1;
+}
 
 namespace backend {
 

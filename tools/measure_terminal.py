@@ -52,15 +52,18 @@ def redraw_bytes(driver, p):
     return len(driver.raw) - mark
 
 
-def first_reply_ms(fd, key, limit=5.0):
-    """Sends `key` and returns the time to the first byte back; then reads until quiet."""
+def first_reply_ms(fd, key, limit=5.0, replies=None):
+    """Sends `key` and returns the time to the first byte back; then reads until quiet, into
+    `replies` if given."""
     sent = time.monotonic()
     os.write(fd, key)
     if not select.select([fd], [], [], limit)[0]:
         raise RuntimeError(f'no reply to {key!r}')
     took = 1000 * (time.monotonic() - sent)
     while select.select([fd], [], [], 0.05)[0]:
-        os.read(fd, 65536)
+        data = os.read(fd, 65536)
+        if replies is not None:
+            replies += data
     return took
 
 
@@ -76,7 +79,8 @@ def spawn(argv):
 def key_to_reply(game, samples=100):
     """Medians over `samples` keys each, taken in turn so that both meet the same load: the game
     (a digit at an Event, and the ENTER that closes the turn, in a terminal that answers nothing)
-    and cat echoing a byte."""
+    and cat echoing a byte; and the game's reply to an ENTER pressed again 300 ms after the one
+    that showed an ending (a second press of the same key, within a held key's first delay)."""
     game_pid, game_fd = spawn([game])
     fcntl.ioctl(game_fd, termios.TIOCSWINSZ, struct.pack('HHHH', 40, 140, 0, 0))
     os.kill(game_pid, signal.SIGWINCH)
@@ -88,23 +92,23 @@ def key_to_reply(game, samples=100):
         while select.select([game_fd], [], [], 0.5)[0]:     # the intro, and a redraw for the size
             os.read(game_fd, 65536)
         first_reply_ms(game_fd, b'\r')
+        second_ms = []
         while len(game_ms) < samples:
+            replies = bytearray()
             for key in (b'1', b'\r'):
-                game_ms.append(first_reply_ms(game_fd, key))
+                game_ms.append(first_reply_ms(game_fd, key, replies=replies))
                 echo_ms.append(first_reply_ms(echo_fd, b'1'))
-            # after an ending ENTER restarts and passes the intro (at an Event it does nothing),
-            # each a new press once the one before can no longer be a held key's first repeat
-            for _ in range(2):
-                time.sleep(0.8)
-                os.write(game_fd, b'\r')
-            while select.select([game_fd], [], [], 0.1)[0]:
-                os.read(game_fd, 65536)
+            if b'restart' in replies:
+                time.sleep(0.3)
+                second_ms.append(first_reply_ms(game_fd, b'\r'))    # the intro
+                time.sleep(0.8)                                     # no longer a first repeat
+                first_reply_ms(game_fd, b'\r')
     finally:
         for pid, fd in ((game_pid, game_fd), (echo_pid, echo_fd)):
             os.kill(pid, signal.SIGKILL)
             os.waitpid(pid, 0)
             os.close(fd)
-    return statistics.median(game_ms), statistics.median(echo_ms)
+    return statistics.median(game_ms), statistics.median(echo_ms), (statistics.median(second_ms) if second_ms else float("nan"))
 
 
 def main():
@@ -115,9 +119,11 @@ def main():
     game = os.path.abspath(opts.game)
     model = Model.from_tool([opts.model or os.path.join(os.path.dirname(game), 'catalog_model')])
     work = tempfile.mkdtemp(prefix='bootcamp-measure.')
-    game_ms, echo_ms = key_to_reply(game)
+    game_ms, echo_ms, second_ms = key_to_reply(game)
     print(f'key to first reply byte: the game {game_ms:.3f} ms, a blocking echo {echo_ms:.3f} ms '
           f'(medians; {game_ms / echo_ms:.2f} times)')
+    print(f'a second ENTER 300 ms after the first, in a terminal without releases: reply after '
+          f'{second_ms:.1f} ms (median)')
     driver = PtyDriver(game, work)
     try:
         for answers, what in ((True, 'a terminal that answers (kitty)'), (False, 'a terminal that answers nothing')):
