@@ -91,7 +91,11 @@ TEST(TypedKeys, RepeatsAreOneHeldKeySecondPressesWaitForAThird) {
     typed.typed(13, 200, keys);
     typed.typed(49, 210, keys);
     std::string seen;
-    while (keys.advance()) seen += std::to_string(keys.isDown(13)) + std::to_string(keys.isDown(49)) + ' ';
+    while (keys.advance()) {
+        seen.push_back(keys.isDown(13) ? '1' : '0');
+        seen.push_back(keys.isDown(49) ? '1' : '0');
+        seen.push_back(' ');
+    }
     EXPECT_EQ(seen, "10 00 10 00 01 ");
     EXPECT_EQ(typed.deadline(), 210 + TypedKeys::firstDelayMs);
 }
