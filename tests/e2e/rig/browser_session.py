@@ -477,7 +477,8 @@ class BrowserSession:
         """How the game's text and the touch keys stand in the viewport (CSS px): the game's
         text size in the view shown (the smallest, in the terminal its font size times its
         scale), whether the page is wider than the viewport, the boxes of the text view's
-        lines and of the touch keys ([left, top, right, bottom], None when not shown)."""
+        lines and of the touch keys ([left, top, right, bottom], None when not shown), the
+        shortest side of any button shown."""
         return self.driver.execute_script('''
             const box = (e) => { const r = e.getBoundingClientRect();
                                  return r.width > 0 && r.height > 0 ? [r.left, r.top, r.right, r.bottom] : null; };
@@ -498,6 +499,8 @@ class BrowserSession:
               touchKeys: box(document.getElementById('touch-keys')),
               terminal: terminal ? box(terminal) : null,
               hint: box(document.getElementById('turn-hint')) !== null,
+              buttonPx: Math.min(...[...document.querySelectorAll('button')].map(box).filter(Boolean)
+                .map(([left, top, right, bottom]) => Math.min(right - left, bottom - top))),
             };''')
 
     def heard(self):

@@ -827,10 +827,12 @@ def outcome_said(p, option):
 
 
 def legible(p, what, fits=False):
-    """The text view shows, its game text 16 CSS px or more, nothing wider than the screen; with
-    fits, all its lines and the touch keys on the screen, unscrolled."""
+    """The text view shows, its game text 16 CSS px or more, nothing wider than the screen, every
+    button 44 CSS px or more each way; with fits, all its lines and the touch keys on the screen,
+    unscrolled."""
     looks = p.d.session.looks()
-    p.check(looks['shown'] == 'text' and looks['textPx'] >= 16 and not looks['sideways'], f'{what}: {looks}')
+    p.check(looks['shown'] == 'text' and looks['textPx'] >= 16 and not looks['sideways'] and looks['buttonPx'] >= 44,
+            f'{what}: {looks}')
     width, height = looks['viewport']
     inside = lambda b: b and b[0] >= 0 and b[1] >= 0 and b[2] <= width + 0.5 and b[3] <= height + 0.5  # noqa: E731
     p.check(not fits or all(inside(b) for b in looks['lines'] + [looks['touchKeys']]),
@@ -898,8 +900,8 @@ def page_views(c):
             s.open()
         p.at_intro()
         looks, views = s.looks(), s.view()
-        p.check(looks['shown'] == views['shown'] == view and views['chosen'] == chosen and not looks['sideways'],
-                f'{what}: {views}; {looks}')
+        p.check(looks['shown'] == views['shown'] == view and views['chosen'] == chosen and not looks['sideways']
+                and looks['buttonPx'] >= 44, f'{what}: {views}; {looks}')
         return looks
     wide = shows('terminal', '1280x800', 1280, 800)
     p.check(wide['textPx'] >= 12, f'1280x800: the terminal\'s text is {wide["textPx"]:.1f} px')
