@@ -899,9 +899,10 @@ def page_views(c):
             s.emulate(width, height, density, mobile)
             s.open()
         p.at_intro()
-        looks, views = s.looks(), s.view()
-        p.check(looks['shown'] == views['shown'] == view and views['chosen'] == chosen and not looks['sideways']
-                and looks['buttonPx'] >= 44, f'{what}: {views}; {looks}')
+        p.expect(f'{what}: the {view} view', lambda: (s.view()['shown'], s.view()['chosen']) == (view, chosen),
+                 detail=lambda: f': {s.view()}')
+        looks = s.looks()
+        p.check(looks['shown'] == view and not looks['sideways'] and looks['buttonPx'] >= 44, f'{what}: {looks}')
         return looks
     wide = shows('terminal', '1280x800', 1280, 800)
     p.check(wide['textPx'] >= 12, f'1280x800: the terminal\'s text is {wide["textPx"]:.1f} px')
