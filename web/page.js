@@ -119,22 +119,25 @@
   // --- Which view shows: the one the player chose, else the terminal where its text is
   // legible and the text view elsewhere.
 
+  let pickedView = null;  // the player's choice, should the device's storage refuse it
+
   function chosenView() {
     try {
       const view = localStorage.getItem(viewKey);
       return view === 'text' || view === 'terminal' ? view : null;
     } catch (ignored) {
-      return null;  // storage refused: the page chooses
+      return pickedView;  // storage refused: the choice holds until the page is left
     }
   }
 
   function choose(view) {
+    // a choice the page would make itself is no choice to remember
+    pickedView = view === ownChoice() ? null : view;
     try {
-      // a choice the page would make itself is no choice to remember
-      if (view === ownChoice()) localStorage.removeItem(viewKey);
-      else localStorage.setItem(viewKey, view);
+      if (pickedView) localStorage.setItem(viewKey, pickedView);
+      else localStorage.removeItem(viewKey);
     } catch (ignored) {
-      // storage refused: the choice holds until the page is left
+      // storage refused: pickedView holds the choice
     }
     layOut(view);
   }
@@ -161,9 +164,8 @@
   function roomForScreen() {
     const bodyStyle = getComputedStyle(document.body);
     const pageStyle = getComputedStyle(pageBox);
-    const shown = (element) => element.offsetParent !== null || getComputedStyle(element).position === 'fixed';
     const others = [...pageBox.children].filter((child) =>
-      child !== screenBox && child !== textView && shown(child));
+      child !== screenBox && child !== textView && child.offsetParent !== null);
     let height = document.documentElement.clientHeight
       - parseFloat(bodyStyle.paddingTop) - parseFloat(bodyStyle.paddingBottom)
       - topBar.offsetHeight - about.offsetHeight - 2 * (parseFloat(bodyStyle.rowGap) || 0);
@@ -225,8 +227,8 @@
     const found = [];
     for (const row of rows.slice(0, effectsRow)) {
       const text = row.slice(panelColumn).trim();
-      const gauge = /^(\S.*):\s+(-?\d+)$/.exec(text);
-      if (gauge) found.push({text, value: Number(gauge[2])});
+      const gauge = /^\S.*:\s+(-?\d+)$/.exec(text);  // a condition's name and its value
+      if (gauge) found.push({text, value: Number(gauge[1])});
       else if (text && !/^\[.*\]$/.test(text) && !title) title = text;  // a bar shows as its meter
     }
     return {story: storyRows, effects, title, gauges: found};

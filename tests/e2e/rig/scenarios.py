@@ -775,8 +775,8 @@ def page_new_game(c):
     new game, started by ENTER or its button: a new process, so a new play order (the game seeds
     from the clock's second); with ENTER held as a game starts the intro passes at once, as at any
     program start."""
-    s = c.d.session
     p = c.play()
+    s = c.d.session
     p.pass_intro()
     s.tap('Digit1', modifiers=('ctrl',))
     p.quiet('Ctrl+1')
