@@ -5,9 +5,12 @@
   same browser;
 - the time from the page's load to the intro on screen, cold (a fresh browser) and warm (a reload);
 - the time from a key event to the screen's update, median and worst;
-- the site's size, plain and gzipped.
+- the site's size, plain and gzipped;
+- per viewport (phones upright and sideways, windows, a window at 200% zoom): the view the page
+  shows by itself, the terminal's text size there, the text view's text size, and whether an
+  Event's question, its answers and the touch keys fit on the screen in the text view.
 
-usage: /usr/bin/python3 tools/measure_web.py [build-web/site] [--seconds N]
+usage: /usr/bin/python3 tools/measure_web.py [build-web/site] [--seconds N] [--keys N] [--views-only]
 Exit 77 (and why) when the browser or its driver is missing.
 """
 import argparse
@@ -23,6 +26,19 @@ from rig.browser_session import BrowserSession  # noqa: E402
 
 TICKS = os.sysconf('SC_CLK_TCK')
 WARM_UP = 3.0  # seconds before processor time is measured
+# (what, CSS width, CSS height, device pixels per CSS px, a phone: touch and a mobile viewport)
+VIEWPORTS = [
+    ('phone upright', 320, 568, 2, True),
+    ('phone upright', 360, 740, 3, True),
+    ('phone upright', 375, 667, 2, True),
+    ('phone upright', 390, 844, 3, True),
+    ('phone sideways', 667, 375, 2, True),
+    ('phone sideways', 844, 390, 3, True),
+    ('window', 1024, 768, 1, False),
+    ('window', 1280, 800, 1, False),
+    ('window 1280x800 at 200%', 640, 400, 2, False),
+    ('window', 1400, 900, 1, False),
+]
 
 
 def processes(session, kind=None):
@@ -68,17 +84,50 @@ def site_sizes(site):
     return rows
 
 
+def views(site):
+    """The views table: each viewport at an Event, as the page chooses, then in the text view."""
+    print('\nviews at an Event (text sizes in CSS px; x density for the screen\'s pixels)')
+    print(f'  {"viewport":34} {"shown":9} {"terminal":>9} {"text view":>10}  question, answers and keys on the screen')
+    with BrowserSession(site) as s:
+        for what, width, height, density, phone in VIEWPORTS:
+            s.cdp('Emulation.setTouchEmulationEnabled', enabled=phone, maxTouchPoints=5 if phone else 1)
+            s.emulate(width, height, density, phone)
+            s.open()
+            s.wait_settled()
+            s.tap('Enter')
+            s.wait_settled()
+            own = s.view()
+            if own['shown'] != 'text':
+                s.click('view-switch')
+                s.wait_until(lambda p: s.view()['shown'] == 'text', 10, 'the text view')
+            looks = s.looks()
+            w, h = looks['viewport']
+            parts = looks['lines'] + ([looks['touchKeys']] if phone else [])
+            fits = not looks['sideways'] and all(b and b[0] >= 0 and b[1] >= 0 and b[2] <= w + 0.5 and b[3] <= h + 0.5
+                                                 for b in parts)
+            print(f'  {what + f" {width}x{height} x{density}":34} {own["shown"]:9} {own["terminalTextPx"]:6.1f} px '
+                  f'{looks["textPx"]:7.1f} px  {"yes" if fits else "no, it scrolls"}'
+                  f'{"" if not looks["sideways"] else " (and sideways)"}')
+            if own['shown'] != 'text':
+                s.click('view-switch')  # back to the page's own choice, which it then forgets
+                s.wait_until(lambda p: s.view()['shown'] == own['shown'] and s.view()['chosen'] is None, 10, 'the page\'s own view')
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('site', nargs='?',
                         default=os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'build-web', 'site'))
     parser.add_argument('--seconds', type=float, default=10, help='length of each processor time span')
     parser.add_argument('--keys', type=int, default=100, help='key presses timed')
+    parser.add_argument('--views-only', action='store_true', help='only the views table')
     args = parser.parse_args()
     missing = browser_session.cannot_run(args.site)
     if missing:
         print(f'SKIP: {missing}')
         return 77
+    if args.views_only:
+        views(args.site)
+        return 0
 
     print(f'site: {os.path.abspath(args.site)}; {os.cpu_count()} processors')
     total_plain = total_gzip = 0
@@ -141,6 +190,7 @@ def main():
         print(f'\nkey event to screen update, {len(parsed)} keys')
         print(f'  in the terminal\'s buffer:  median {statistics.median(parsed):5.1f} ms, worst {max(parsed):5.1f} ms')
         print(f'  on the next frame:         median {statistics.median(painted):5.1f} ms, worst {max(painted):5.1f} ms')
+    views(args.site)
     return 0
 
 

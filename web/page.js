@@ -1,6 +1,7 @@
-// The page around the game: its terminal, the keys by physical key, the touch keys, one game
-// after another (each a fresh instance of the module, as a new process would be), and what tests
-// and the measuring script read back (window.bootcamp).
+// The page around the game: its terminal and the text view read off it, which of the two shows,
+// what is said to screen readers, the keys by physical key, the touch keys, one game after
+// another (each a fresh instance of the module, as a new process would be), and what tests and
+// the measuring script read back (window.bootcamp).
 'use strict';
 
 (() => {
@@ -12,10 +13,23 @@
   const keyUp = 2;
   const focusLost = 3;
 
+  // The terminal view is chosen where the terminal's text would be at least this large.
+  const legibleTerminalPx = 12;
+  const terminalFontPx = 16;
+  const viewKey = 'bootcamp.view';   // the view the player chose, in localStorage
+
   const pageBox = document.getElementById('page');
+  const topBar = document.getElementById('top');
+  const about = document.getElementById('about');
   const statusLine = document.getElementById('status');
   const screenBox = document.getElementById('screen-box');
   const screen = document.getElementById('screen');
+  const textView = document.getElementById('text-view');
+  const story = document.getElementById('story');
+  const gauges = document.getElementById('gauges');
+  const gaugesTitle = document.getElementById('gauges-title');
+  const gaugeList = document.getElementById('gauge-list');
+  const viewSwitch = document.getElementById('view-switch');
   const touchKeys = document.getElementById('touch-keys');
   const gameOver = document.getElementById('game-over');
   const errorLine = document.getElementById('error');
@@ -29,6 +43,7 @@
   };
 
   let terminal = null;
+  let screenLayout = null;  // where the game puts what, as its backend tells when it opens
   let game = null;         // the game being played, if any
   let compiled = null;     // the compiled wasm, shared by every game
   let writesInFlight = 0;  // writes the terminal has not parsed yet
@@ -56,6 +71,9 @@
     cursor: () => terminal ? {row: terminal.buffer.active.cursorY + 1, column: terminal.buffer.active.cursorX + 1} : null,
     // The game waits for a key with nothing left to take, and the terminal shows all it was given.
     settled: () => writesInFlight === 0 && (game === null ? page.state !== 'loading' : game.waiting && game.news.length === 0),
+    // Which view shows, which one the player chose (null: the page's own choice), and the size
+    // in CSS px the terminal's text has (or would have) in the terminal view.
+    view: () => ({shown: document.body.dataset.view, chosen: chosenView(), terminalTextPx: terminalTextPx()}),
   };
   window.bootcamp = page;
 
@@ -64,7 +82,7 @@
     statusLine.textContent = stateTexts[state];
     statusLine.hidden = !stateTexts[state];
     gameOver.hidden = state !== 'ended' && state !== 'error';
-    fit();  // the lines around the screen changed
+    layOut();  // the lines around the screen changed
   }
 
   // The terminal is exactly the game's layout; it is scaled to the room there is, never resized,
@@ -72,7 +90,7 @@
   function makeTerminal(columns, rows) {
     if (terminal) {
       if (terminal.cols !== columns || terminal.rows !== rows) terminal.resize(columns, rows);
-      fit();
+      layOut();
       return;
     }
     terminal = new Terminal({
@@ -83,53 +101,204 @@
       scrollback: 0,
       cursorBlink: false,
       cursorInactiveStyle: 'block',  // the cursor shows where the game left it, as in a terminal
-      fontSize: 16,
+      fontSize: terminalFontPx,
       fontFamily: '"DejaVu Sans Mono", "Liberation Mono", Menlo, Consolas, monospace',
       theme: {background: '#000000', foreground: '#d8d8d8'},
     });
+    // The page's key listeners take the game's keys; the terminal takes none, so Tab moves on.
+    terminal.attachCustomKeyEventHandler(() => false);
     terminal.open(screen);
-    terminal.focus();  // the terminal shows its cursor only once it has had the focus
+    // xterm.js shows the cursor once the terminal has had the focus or changed screens. It never
+    // has the focus here, so it goes to the other screen and back before the game writes a byte.
+    terminal.write('\x1b[?1047h\x1b[?1047l');
     page.terminal = terminal;
-    fit();
-    new ResizeObserver(fit).observe(pageBox);
-    if (document.fonts) document.fonts.ready.then(fit);
+    layOut();
+    if (document.fonts) document.fonts.ready.then(() => layOut());
   }
 
-  // The page's inner size less everything else shown on it and the gaps between.
-  function roomForScreen() {
-    const style = getComputedStyle(pageBox);
-    const gap = parseFloat(style.rowGap) || 0;
-    let height = pageBox.clientHeight - parseFloat(style.paddingTop) - parseFloat(style.paddingBottom);
-    const width = pageBox.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
-    for (const child of pageBox.children) {
-      if (child === screenBox || child.offsetParent === null) continue;  // the screen, or not shown
-      height -= child.offsetHeight + gap;
+  // --- Which view shows: the one the player chose, else the terminal where its text is
+  // legible and the text view elsewhere.
+
+  let pickedView = null;  // the player's choice, should the device's storage refuse it
+
+  function chosenView() {
+    try {
+      const view = localStorage.getItem(viewKey);
+      return view === 'text' || view === 'terminal' ? view : null;
+    } catch (ignored) {
+      return pickedView;  // storage refused: the choice holds until the page is left
     }
-    return {width, height};
   }
 
-  function fit() {
-    if (!terminal || !terminal.element) return;
+  function choose(view) {
+    // a choice the page would make itself is no choice to remember
+    pickedView = view === ownChoice() ? null : view;
+    try {
+      if (pickedView) localStorage.setItem(viewKey, pickedView);
+      else localStorage.removeItem(viewKey);
+    } catch (ignored) {
+      // storage refused: pickedView holds the choice
+    }
+    layOut(view);
+  }
+
+  function ownChoice() {
+    const size = terminalTextPx();
+    return size !== null && size >= legibleTerminalPx ? 'terminal' : 'text';
+  }
+
+  // The terminal's size unscaled, with its padding; null until it has been laid out.
+  function terminalBox() {
+    if (!terminal || !terminal.element) return null;
     const element = terminal.element;
     const cells = element.querySelector('.xterm-screen');
-    if (!cells || !cells.offsetWidth || !cells.offsetHeight) return;
+    if (!cells || !cells.offsetWidth || !cells.offsetHeight) return null;
     // the terminal's own box hugs its cells, whatever room its parent has
     element.style.width = `${cells.offsetWidth}px`;
     element.style.height = `${cells.offsetHeight}px`;
-    const width = element.offsetWidth;
-    const height = element.offsetHeight;
+    return {width: element.offsetWidth, height: element.offsetHeight};
+  }
+
+  // The room the terminal view leaves the terminal: the window less everything else it shows
+  // and the gaps between. The same in either view, so the choice does not depend on itself.
+  function roomForScreen() {
+    const bodyStyle = getComputedStyle(document.body);
+    const pageStyle = getComputedStyle(pageBox);
+    const others = [...pageBox.children].filter((child) =>
+      child !== screenBox && child !== textView && child.offsetParent !== null);
+    let height = document.documentElement.clientHeight
+      - parseFloat(bodyStyle.paddingTop) - parseFloat(bodyStyle.paddingBottom)
+      - topBar.offsetHeight - about.offsetHeight - 2 * (parseFloat(bodyStyle.rowGap) || 0);
+    for (const child of others) height -= child.offsetHeight + (parseFloat(pageStyle.rowGap) || 0);
+    const width = pageBox.clientWidth;
+    return {width, height};
+  }
+
+  function terminalScale() {
+    const box = terminalBox();
+    if (!box) return null;
     const room = roomForScreen();
-    const scale = Math.max(0.1, Math.min(room.width / width, room.height / height, 2));
+    return Math.max(0.1, Math.min(room.width / box.width, room.height / box.height, 2));
+  }
+
+  function terminalTextPx() {
+    const scale = terminalScale();
+    return scale === null ? null : terminalFontPx * scale;
+  }
+
+  // Shows the view chosen (or the page's own choice) and fits the terminal to its room.
+  function layOut(view) {
+    const shown = view || chosenView() || ownChoice();
+    if (document.body.dataset.view !== shown) document.body.dataset.view = shown;
+    viewSwitch.setAttribute('aria-pressed', String(shown === 'text'));
+    const scale = terminalScale();
+    if (scale === null) return;
+    const element = terminal.element;
     element.style.transformOrigin = '0 0';
     element.style.transform = `scale(${scale})`;
-    screen.style.width = `${width * scale}px`;
-    screen.style.height = `${height * scale}px`;
+    screen.style.width = `${element.offsetWidth * scale}px`;
+    screen.style.height = `${element.offsetHeight * scale}px`;
+  }
+
+  new ResizeObserver(() => layOut()).observe(document.documentElement);
+  window.addEventListener('resize', () => layOut());
+  viewSwitch.addEventListener('click', () => choose(document.body.dataset.view === 'text' ? 'terminal' : 'text'));
+
+  // --- The text view: what the terminal shows, read off its screen. The game tells where its
+  // Event's side ends and its panel begins (screenLayout); the texts are the screen's own.
+  //
+  // The Event's side and the effects line are one polite live region, changed only where the
+  // screen changed: from the first row that changed on, every line is new (a new Event with its
+  // answers, an outcome, an ending, the intro), and so is a new effects line. A screen reader
+  // says what is added, once; a wipe removes lines and says nothing; the unchanged lines above
+  // stay as they are and are not said again. The gauges are outside it, to be read on request.
+
+  let shownRows = [];   // the Event's side as the text view shows it, row by row
+  let shownEffects = '';
+
+  // The screen as the text view's parts: the Event's side row by row, the effects line, the
+  // panel's title and its gauges (each the text line of a condition and the value it reads).
+  function readScreen() {
+    const rows = page.screenRows();
+    const {panelColumn, effectsRow} = screenLayout;
+    const storyRows = rows.map((row) => row.slice(0, panelColumn).trimEnd());
+    const effects = (rows[effectsRow] || '').slice(panelColumn).trim();
+    let title = '';
+    const found = [];
+    for (const row of rows.slice(0, effectsRow)) {
+      const text = row.slice(panelColumn).trim();
+      const gauge = /^\S.*:\s+(-?\d+)$/.exec(text);  // a condition's name and its value
+      if (gauge) found.push({text, value: Number(gauge[1])});
+      else if (text && !/^\[.*\]$/.test(text) && !title) title = text;  // a bar shows as its meter
+    }
+    return {story: storyRows, effects, title, gauges: found};
+  }
+
+  function showStory(rows, effects) {
+    const first = rows.findIndex((text, row) => text !== (shownRows[row] || ''));
+    let effectsShown = document.getElementById('effects');
+    if (first >= 0) {
+      for (const line of [...story.querySelectorAll('p[data-row]')]) {
+        if (Number(line.dataset.row) >= first) line.remove();
+      }
+      rows.forEach((text, row) => {
+        if (row < first || !text) return;
+        const line = document.createElement('p');
+        line.dataset.row = String(row);
+        // a blank row above, under other text, parts the text as it does on the screen
+        if (row > 0 && !rows[row - 1] && rows.slice(0, row).some(Boolean)) line.className = 'parted';
+        line.textContent = text;
+        story.insertBefore(line, effectsShown);
+      });
+    }
+    if (effects !== shownEffects) {
+      if (effectsShown) effectsShown.remove();
+      if (effects) {
+        effectsShown = document.createElement('p');
+        effectsShown.id = 'effects';
+        effectsShown.textContent = effects;
+        story.append(effectsShown);
+      }
+    }
+    shownRows = rows;
+    shownEffects = effects;
+  }
+
+  function showGauges(title, found) {
+    gauges.hidden = found.length === 0;
+    gaugesTitle.textContent = title;
+    while (gaugeList.children.length > found.length) gaugeList.lastChild.remove();
+    found.forEach((gauge, i) => {
+      let item = gaugeList.children[i];
+      if (!item) {
+        item = document.createElement('li');
+        const label = document.createElement('label');
+        const meter = document.createElement('meter');
+        meter.id = label.htmlFor = `gauge-${i}`;
+        meter.min = 0;
+        item.append(label, meter);
+        gaugeList.append(item);
+      }
+      const [label, meter] = item.children;
+      if (label.textContent !== gauge.text) label.textContent = gauge.text;
+      meter.max = screenLayout.gaugeMax;
+      meter.value = gauge.value;
+      meter.textContent = String(gauge.value);
+    });
+  }
+
+  function updateTextView() {
+    if (!screenLayout) return;
+    const now = readScreen();
+    showStory(now.story, now.effects);
+    showGauges(now.title, now.gauges);
   }
 
   function writeToTerminal(bytes) {
     writesInFlight += 1;
     const first = page.games === 1 && page.timings.firstScreenMs === null;
     terminal.write(bytes, () => {
+      updateTextView();
       writesInFlight -= 1;
       const now = performance.now();
       if (first) page.timings.firstScreenMs = now;
@@ -155,8 +324,11 @@
       this.wake = null;
     }
 
-    open(columns, rows) {
+    // The text view reads the Event's side left of panelColumn, the panel above effectsRow and
+    // each condition's value out of gaugeMax.
+    open(columns, rows, panelColumn, effectsRow, gaugeMax) {
       if (typeof Terminal !== 'function') return 1;
+      screenLayout = {panelColumn, effectsRow, gaugeMax};
       makeTerminal(columns, rows);
       this.opened = true;
       // Keys held since before the game began are down at its first look, as on a keyboard.

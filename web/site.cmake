@@ -19,23 +19,26 @@ target_link_options(bootcamp PRIVATE
 set(BOOTCAMP_SITE ${CMAKE_BINARY_DIR}/site)
 set(BOOTCAMP_NPM ${CMAKE_BINARY_DIR}/npm)
 set(BOOTCAMP_XTERM ${BOOTCAMP_NPM}/node_modules/@xterm/xterm)
+# The accessibility checker the end-to-end tests run on the page; it stays out of the site.
+set(BOOTCAMP_AXE ${BOOTCAMP_NPM}/node_modules/axe-core/axe.min.js)
 
-# The terminal, as pinned by the lock file, installed into the build tree. It is installed again
-# only when the lock file changes; npm takes it from its cache when it can.
+# The terminal and the checker, as pinned by the lock file, installed into the build tree. They
+# are installed again only when the lock file changes; npm takes them from its cache when it can.
 find_program(BOOTCAMP_NPM_PROGRAM npm)
 if(NOT BOOTCAMP_NPM_PROGRAM)
   message(FATAL_ERROR "npm not found: the site needs it to install its terminal (on Debian: apt-get install npm)")
 endif()
 file(MAKE_DIRECTORY ${BOOTCAMP_NPM})
 add_custom_command(
-  OUTPUT ${BOOTCAMP_XTERM}/lib/xterm.js ${BOOTCAMP_XTERM}/css/xterm.css ${BOOTCAMP_XTERM}/LICENSE
+  OUTPUT ${BOOTCAMP_XTERM}/lib/xterm.js ${BOOTCAMP_XTERM}/css/xterm.css ${BOOTCAMP_XTERM}/LICENSE ${BOOTCAMP_AXE}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different
     ${CMAKE_SOURCE_DIR}/web/package.json ${CMAKE_SOURCE_DIR}/web/package-lock.json ${BOOTCAMP_NPM}
   COMMAND ${BOOTCAMP_NPM_PROGRAM} ci --prefer-offline --no-audit --no-fund --loglevel=error
   COMMAND ${CMAKE_COMMAND} -E touch ${BOOTCAMP_XTERM}/lib/xterm.js ${BOOTCAMP_XTERM}/css/xterm.css ${BOOTCAMP_XTERM}/LICENSE
+    ${BOOTCAMP_AXE}
   WORKING_DIRECTORY ${BOOTCAMP_NPM}
   DEPENDS ${CMAKE_SOURCE_DIR}/web/package.json ${CMAKE_SOURCE_DIR}/web/package-lock.json
-  COMMENT "Installing the terminal for the page (npm ci)"
+  COMMENT "Installing the terminal for the page and the checker for its tests (npm ci)"
   VERBATIM)
 
 # What goes into the site, from where.
@@ -65,4 +68,4 @@ foreach(entry IN LISTS BOOTCAMP_SITE_FILES)
     VERBATIM)
   list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE}/${to})
 endforeach()
-add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE_OUTPUTS})
+add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${BOOTCAMP_AXE})

@@ -8,11 +8,11 @@
 
 void drawConditions() {
     // The title is centred over the panel's 22 columns; everything else starts at column 81.
-    printCentered("Conditions", {80, 0});
+    printCentered("Conditions", {panelColumn, 0});
     for (std::size_t i = 0; i < conditions.size(); ++i) {
         const auto row = static_cast<std::int32_t>(2 * i);
         // The two trailing blanks cover the digits of a longer earlier value.
-        printAt(conditionNames.at(i) + ": " + std::to_string(conditions.at(i)) + "  ", {80, row + 1});
-        printAt(makeBar(conditions.at(i)), {80, row + 2});
+        printAt(conditionNames.at(i) + ": " + std::to_string(conditions.at(i)) + "  ", {panelColumn, row + 1});
+        printAt(makeBar(conditions.at(i)), {panelColumn, row + 2});
     }
 }

@@ -45,7 +45,7 @@ ScreenSize layoutSize(const std::vector<Event>& events) {
     for (const Event& event : events) {
         for (const Option& option : event.options) longest = std::max(longest, effectsLine(option.effects).size());
     }
-    return {std::max(102, 80 + static_cast<int>(longest)), 15};
+    return {std::max(102, panelColumn + static_cast<int>(longest)), 15};
 }
 
 std::int32_t runEvent(const Event& event) {
@@ -63,7 +63,7 @@ std::int32_t runEvent(const Event& event) {
     // Every pair is applied before the effects line lists the authored deltas.
     const std::vector<std::int32_t>& effects = option.effects;
     for (std::size_t i = 0; i + 1 < effects.size(); i += 2) applyEffect(effects.at(i), effects.at(i + 1));
-    moveCursor(10, 81);
+    moveCursor(effectsRow + 1, panelColumn + 1);
     insertText(effectsLine(effects));
 
     moveCursor(static_cast<std::int32_t>(chosen) + 4, 1);
@@ -71,10 +71,10 @@ std::int32_t runEvent(const Event& event) {
 
     for (std::int32_t row = 1; row <= 15; ++row) {
         moveCursor(row, 1);
-        writeBlanks(80);
+        writeBlanks(panelColumn);
     }
     drawConditions();
-    moveCursor(10, 81);
+    moveCursor(effectsRow + 1, panelColumn + 1);
     writeBlanks(90);
     moveCursor(optionCount + 7, 1);
     return 0;

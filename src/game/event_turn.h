@@ -8,6 +8,9 @@
 #include "platform/platform.h"
 #include "state/event.h"
 
+// The row of an answer's effects line, zero-based: under the panel, from the panel's column.
+constexpr std::int32_t effectsRow = 9;
+
 // Plays the Event from drawing to clean-up. Returns 0.
 std::int32_t runEvent(const Event& event);
 

@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "console/conditions_panel.h"
+#include "game/event_turn.h"
 #include "platform/backend.h"
+#include "state/conditions.h"
 
 namespace {
 // The kinds of key news the page hands over, each with a virtual-key code: kind * 65536 + vk.
@@ -22,7 +25,10 @@ constexpr int vkMask = 0xffff;
 
 // The page makes its terminal this size and scales it to the window, so the game always finds
 // a terminal exactly as large as its layout. Nonzero when the page has no terminal to show.
-EM_JS(int, pageOpen, (int columns, int rows), { return Module.bootcampHost.open(columns, rows); });
+// The page also reads its text view off that terminal: the Event's side left of the panel's
+// column, the panel above the effects line, each condition's value out of gaugeMax.
+EM_JS(int, pageOpen, (int columns, int rows, int splitColumn, int effectsLine, int gaugeMax),
+      { return Module.bootcampHost.open(columns, rows, splitColumn, effectsLine, gaugeMax); });
 
 // The terminal's size as the page made it.
 EM_JS(int, pageColumns, (), { return Module.bootcampHost.columns(); });
@@ -70,7 +76,8 @@ namespace backend {
 // terminal never changes size.
 BackendOpening open(ScreenSize layout, std::string_view) {
     // The page's terminal is made exactly the layout's size.
-    if (pageOpen(layout.columns, layout.rows) != 0) throw std::runtime_error("this page cannot show a terminal");
+    if (pageOpen(layout.columns, layout.rows, panelColumn, effectsRow, conditionMax) != 0)
+        throw std::runtime_error("this page cannot show a terminal");
     opened = true;
     return {"", true, true};
 }

@@ -16,7 +16,7 @@ void applyEffect(std::int32_t index, std::int32_t delta) {
     if (delta < 0) {
         value = sum > 0 ? sum : 0;
     } else {
-        value = sum < 100 ? sum : 100;
+        value = sum < conditionMax ? sum : conditionMax;
     }
 }
 

@@ -8,8 +8,11 @@
 // ConditionIndex values: positions in conditions and conditionNames.
 enum ConditionIndex : std::int32_t { health = 0, sanity = 1, reputation = 2, punchability = 3 };
 
+// The highest value of a condition; the lowest is 0.
+constexpr std::int32_t conditionMax = 100;
+
 extern const std::array<std::string, 4> conditionNames;
-extern std::array<std::int32_t, 4> conditions;  // every value stays within 0..100
+extern std::array<std::int32_t, 4> conditions;  // every value stays within 0..conditionMax
 extern std::int32_t daysSurvived;               // Events survived in the current run
 
 // Moves one condition by delta: a negative delta floors the result at 0, any other caps it at 100.

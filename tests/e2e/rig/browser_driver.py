@@ -1,6 +1,6 @@
 """The game on its web page in headless Chromium, through browser_session: real key events by
 the key's DOM code, or the page's touch keys held with fingers; the screen read back from the
-page's terminal row by row.
+page's terminal row by row, or (start(..., read='text')) from the page's text view.
 
 GAME is the built site (build-web/site). The page's terminal is always the layout's size; a game
 is a fresh load of the page (a new process, as far as the game can tell). Variants: the keyboard,
@@ -10,7 +10,7 @@ import time
 
 from . import browser_session
 from .driver import Driver, Skip
-from .model import Screen
+from .model import EFFECTS_ROW, PANEL_COL, Canvas, Screen
 
 KEYS = {'enter': 'Enter', 'kp_enter': 'NumpadEnter', 'q': 'KeyQ', 'kp1': 'Numpad1',
         **{str(d): f'Digit{d}' for d in range(10)}}
@@ -29,14 +29,17 @@ class BrowserDriver(Driver):
         self.session = None
         self.options = None
         self.touch = False
+        self.read = 'terminal'
         self.started_at = 0.0
 
     def variants(self):
         return [('keys', {}, self.caps), ('touch', {'touch': True}, self.caps - {'keypad', 'focus', 'repeat'} | {'touch'})]
 
-    def start(self, cols, rows, touch=False, **page):
+    def start(self, cols, rows, touch=False, read='terminal', **page):
         """A game on a freshly loaded page; a new browser when the kind of screen changes (touch,
-        or the page's options of browser_session: query, blocked)."""
+        or the page's options of browser_session: query, blocked, device). read: where screen()
+        reads the game, the page's 'terminal' or its 'text' view."""
+        self.read, self.cols_rows = read, (cols, rows)
         options = dict(touch=touch, **page)
         if self.session is None or options != self.options:
             self.close()
@@ -75,8 +78,31 @@ class BrowserDriver(Driver):
         self.session.key_down(KEYS[key], repeat=True)
 
     def screen(self):
+        if self.read == 'text':
+            return self.text_screen()
         cursor = self.session.cursor()
         return Screen(self.session.rows(), cursor and (cursor[0] - 1, cursor[1] - 1))
+
+    def text_screen(self):
+        """The text view laid out as the game's screen, to be held to the same model: each line
+        of the Event's side on its row; the panel's title centred over its 22 columns, each
+        gauge's text and, under it, the bar its meter shows (its value's share of the meter's
+        range in 20 cells, or '?' when the meter's value is not the one its text reads); the
+        effects line under the panel. No cursor."""
+        view = self.session.text_view()
+        canvas = Canvas(*self.cols_rows)
+        for row, text in view['lines']:
+            canvas.write(text, row, 0)
+        if view['title']:
+            canvas.write(view['title'], 0, PANEL_COL + (22 - len(view['title'])) // 2)
+        for i, gauge in enumerate(view['gauges']):
+            canvas.write(gauge['text'], 1 + 2 * i, PANEL_COL)
+            span = gauge['max'] - gauge['min']
+            reads = gauge['text'].rsplit(' ', 1)[-1]
+            cells = (20 * (gauge['value'] - gauge['min'])) // span if span > 0 and reads == str(gauge['value']) else -1
+            canvas.write('[' + '=' * cells + ' ' * (20 - cells) + ']' if 0 <= cells <= 20 else '?', 2 + 2 * i, PANEL_COL)
+        canvas.write(view['effects'], EFFECTS_ROW, PANEL_COL)
+        return canvas.screen(None)
 
     def terminal_size(self):
         rows = self.session.rows()

@@ -9,7 +9,9 @@ and then offers:
   types comes from KEYS, or is given (key_down('KeyQ', key='й') for a Cyrillic layout);
 - pointers on the touch keys ('0', '1', '2', 'ENTER', 'Q'): pointer_down(label), pointer_up(label),
   pointer_cancel(label), by touch (with touch=True, which also makes the browser a touch screen)
-  or by mouse;
+  or by mouse; click(element_id) on the page's own buttons;
+- a device's screen: device=(width, height, density, mobile) at the start, or emulate() later
+  (CSS px, device pixels per CSS px; a zoomed page is a smaller CSS size at a higher density);
 - lose_focus() and regain_focus(): another tab opened over the page and closed again, as a user
   switching tabs does (the page is blurred and hidden, then focused and shown; page()['let_go']
   counts the times the page let go of every key);
@@ -18,6 +20,11 @@ and then offers:
   status), settled() and wait_settled() (the game waits for a key with none left to take and the
   terminal shows everything it was given), wait_until(), new_game() (a click on the page's New
   game button), screenshot();
+- the text view and what the page says: view() (which view shows, the one chosen, the
+  terminal's text size), text_view() (its lines by row, effects line, gauges), looks() (sizes
+  and places of the game's text and the touch keys), heard() (what the live regions said since
+  the page was opened), spoken() (the text in the accessibility tree), focused() (the element
+  with the focus), axe() (axe-core's findings);
 - stop(), which ends the browser and its driver (only the processes this session started, by
   their ids) and the server.
 
@@ -54,6 +61,7 @@ def _keys():
         'NumpadEnter': ('Enter', 13, '\r'),
         'Space': (' ', 32, ' '),
         'Escape': ('Escape', 27, ''),
+        'Tab': ('Tab', 9, ''),
         'ShiftLeft': ('Shift', 16, ''),
         'ControlLeft': ('Control', 17, ''),
     })
@@ -64,6 +72,11 @@ def _keys():
 KEYS = _keys()
 # CDP's modifier bits.
 MODIFIERS = {'alt': 1, 'ctrl': 2, 'meta': 4, 'shift': 8}
+
+
+def axe_script(site):
+    """axe-core as the site's build installed it (npm, pinned by web/package-lock.json)."""
+    return os.path.join(os.path.dirname(os.path.abspath(site)), 'npm', 'node_modules', 'axe-core', 'axe.min.js')
 
 
 def no_site(site):
@@ -111,14 +124,16 @@ class _SiteHandler(http.server.SimpleHTTPRequestHandler):
 
 class BrowserSession:
     def __init__(self, site, touch=False, size=(1400, 900), sub_path='/games/bootcamp/', query='',
-                 blocked=()):
+                 blocked=(), device=None):
         """site: the built site's folder. touch: the browser is a touch screen (touch keys shown,
         pointers are fingers). sub_path: where the site is served. query: added to the page's
         address (for example '?touch'). blocked: URL patterns the browser must not load (to
-        see how the page copes without a file)."""
+        see how the page copes without a file). device: (width, height, density, mobile), a
+        screen to emulate instead of the window's size."""
         self.site = os.path.abspath(site)
         self.touch = touch
         self.size = size
+        self.device = device
         self.sub_path = sub_path
         self.query = query
         self.blocked = list(blocked)
@@ -167,14 +182,24 @@ class BrowserSession:
         self.main_tab = self.driver.current_window_handle
         if self.touch:
             self.cdp('Emulation.setTouchEmulationEnabled', enabled=True, maxTouchPoints=5)
+        if self.device:
+            self.emulate(*self.device)
         if self.blocked:
             self.cdp('Network.enable')
             self.cdp('Network.setBlockedURLs', urls=self.blocked)
         self.open(wait)
 
+    def emulate(self, width, height, density=1, mobile=False):
+        """The page's viewport becomes width x height CSS px at `density` device pixels per CSS
+        px (as a phone, or a zoomed page, has it); the next open() loads the page so. Only
+        Chromium's protocol can do this: other browsers' sessions size the window instead."""
+        self.cdp('Emulation.setDeviceMetricsOverride', width=width, height=height, deviceScaleFactor=density,
+                 mobile=mobile)
+
     def open(self, wait=True):
-        """Loads the page (again)."""
+        """Loads the page (again), and listens to what it says."""
         self.driver.get(self.url)
+        self._listen()
         if wait:
             self.wait_until(lambda p: p['state'] in ('running', 'ended', 'error'), 30, 'the game to start')
 
@@ -397,17 +422,21 @@ class BrowserSession:
                 raise PageError(f'timed out waiting for {text!r}; screen:\n{self.text()}')
             time.sleep(0.01)
 
-    def new_game(self):
-        """Starts a new game as a player does once one has ended: a click on New game."""
+    def click(self, element_id):
+        """A mouse click in the middle of the page's element with this id."""
         x, y = self.driver.execute_script('''
-            const r = document.getElementById('new-game').getBoundingClientRect();
-            return r.width > 0 ? [r.left + r.width / 2, r.top + r.height / 2] : [null, null];''')
+            const r = document.getElementById(arguments[0]).getBoundingClientRect();
+            return r.width > 0 ? [r.left + r.width / 2, r.top + r.height / 2] : [null, null];''', element_id)
         if x is None:
-            raise PageError(f'no New game button shown; page {self.page()}')
-        games = self.page()['games']
+            raise PageError(f'no {element_id} shown; page {self.page()}')
         for kind in ('mouseMoved', 'mousePressed', 'mouseReleased'):
             self.cdp('Input.dispatchMouseEvent', type=kind, x=x, y=y, button='left',
                      buttons=1 if kind == 'mousePressed' else 0, clickCount=1)
+
+    def new_game(self):
+        """Starts a new game as a player does once one has ended: a click on New game."""
+        games = self.page()['games']
+        self.click('new-game')
         self.wait_until(lambda p: p['games'] > games and p['state'] != 'loading', 30, 'the new game to start')
 
     def screenshot(self, path):
@@ -416,3 +445,116 @@ class BrowserSession:
     def console(self):
         """What the page wrote to the browser's console since last asked."""
         return self.driver.get_log('browser')
+
+    # --- the text view, what the page says, and who can use it
+
+    def view(self):
+        """{'shown': 'text' or 'terminal', 'chosen': the player's choice or None,
+        'terminalTextPx': the terminal's text size in CSS px in the terminal view}."""
+        return self.driver.execute_script('return window.bootcamp.view();')
+
+    def text_view(self):
+        """The text view as the page shows it: lines [row, text] of the Event's side, the
+        effects line ('' when none is shown), the panel's title, and the gauges: the text of
+        each, and its meter's value, min and max as exposed to assistive technology."""
+        return self.driver.execute_script('''
+            const shown = (e) => !e.closest('[hidden]');
+            const effects = document.getElementById('effects');
+            const gauges = document.getElementById('gauges');
+            return {
+              lines: [...document.querySelectorAll('#story p[data-row]')].map((p) => [Number(p.dataset.row), p.textContent]),
+              effects: effects && shown(effects) ? effects.textContent : '',
+              title: shown(gauges) ? document.getElementById('gauges-title').textContent : '',
+              gauges: shown(gauges) ? [...gauges.querySelectorAll('li')].map((li) => {
+                const meter = li.querySelector('meter, [role=meter], [role=progressbar]');
+                const number = (name, property) => Number(meter.getAttribute(name) ?? meter[property]);
+                return {text: li.querySelector('label').textContent, value: number('aria-valuenow', 'value'),
+                        min: number('aria-valuemin', 'min'), max: number('aria-valuemax', 'max')};
+              }) : [],
+            };''')
+
+    def looks(self):
+        """How the game's text and the touch keys stand in the viewport (CSS px): the game's
+        text size in the view shown (the smallest, in the terminal its font size times its
+        scale), whether the page is wider than the viewport, the boxes of the text view's
+        lines and of the touch keys ([left, top, right, bottom], None when not shown), the
+        shortest side of any button shown."""
+        return self.driver.execute_script('''
+            const box = (e) => { const r = e.getBoundingClientRect();
+                                 return r.width > 0 && r.height > 0 ? [r.left, r.top, r.right, r.bottom] : null; };
+            const size = (e) => parseFloat(getComputedStyle(e).fontSize);
+            const texts = [...document.querySelectorAll('#story p, #effects, #gauges label')].filter((e) => box(e));
+            const terminal = document.querySelector('#screen .xterm');
+            const rows = document.querySelector('#screen .xterm-rows');
+            const textView = document.getElementById('text-view');
+            const root = document.documentElement;
+            const shown = textView.getBoundingClientRect().width > 1 ? 'text' : 'terminal';
+            return {
+              shown,
+              textPx: shown === 'text' ? Math.min(...texts.map(size))
+                : size(rows) * terminal.getBoundingClientRect().width / terminal.offsetWidth,
+              sideways: root.scrollWidth > root.clientWidth,
+              viewport: [root.clientWidth, root.clientHeight],
+              lines: [...document.querySelectorAll('#story p[data-row]')].map(box),
+              touchKeys: box(document.getElementById('touch-keys')),
+              terminal: terminal ? box(terminal) : null,
+              hint: box(document.getElementById('turn-hint')) !== null,
+              buttonPx: Math.min(...[...document.querySelectorAll('button')].map(box).filter(Boolean)
+                .map(([left, top, right, bottom]) => Math.min(right - left, bottom - top))),
+            };''')
+
+    def heard(self):
+        """What the page's live regions said since it was opened: {'regions': [id, politeness]
+        of each, 'said': one entry for each change that added text, its lines in order}. Lines
+        added in one go are one announcement, as assistive technology hears them."""
+        return self.driver.execute_script('return window.bootcampHeard;')
+
+    def _listen(self):
+        """Notes, from now on, every text added to the page's live regions (elements with
+        aria-live), grouped by the change that added it; text already there counts as said."""
+        self.driver.execute_script('''
+            const regions = [...document.querySelectorAll('[aria-live]')]
+              .filter((r) => r.getAttribute('aria-live') !== 'off');
+            const heard = {regions: regions.map((r) => [r.id, r.getAttribute('aria-live')]), said: []};
+            window.bootcampHeard = heard;
+            const lines = (node) => node.nodeType !== Node.ELEMENT_NODE || !node.querySelector('p')
+              ? [node.textContent] : [...node.querySelectorAll('p')].map((p) => p.textContent);
+            const already = regions.flatMap((r) => [...r.childNodes].flatMap(lines)).filter((t) => t.trim());
+            if (already.length) heard.said.push(already);
+            const observer = new MutationObserver((records) => {
+              const added = records.flatMap((r) => r.type === 'characterData' ? [r.target.data]
+                : [...r.addedNodes].flatMap(lines)).filter((t) => t.trim());
+              if (added.length) heard.said.push(added);
+            });
+            for (const r of regions) observer.observe(r, {childList: true, subtree: true, characterData: true});''')
+
+    def spoken(self):
+        """The texts assistive technology can reach: the accessibility tree's text nodes, as the
+        browser exposes them (Chromium's protocol: the one thing here that no page script sees)."""
+        nodes = self.cdp('Accessibility.getFullAXTree')['nodes']
+        return [n['name']['value'] for n in nodes
+                if not n.get('ignored') and n.get('role', {}).get('value') == 'StaticText']
+
+    def focused(self):
+        """The id of the element with the focus, its tag when it has none, or None when the
+        focus is not in the page."""
+        return self.driver.execute_script('''
+            const e = document.activeElement;
+            if (!document.hasFocus() || !e || e === document.body) return null;
+            return e.id || e.tagName.toLowerCase();''')
+
+    def axe(self, tags=('wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa', 'best-practice')):
+        """axe-core's findings on the page as it is now, for rules with these tags (by default
+        WCAG 2.0 to 2.2 A and AA, and axe's best practices: a heading, landmarks): a list of
+        (rule, impact, the elements' selectors)."""
+        if not self.driver.execute_script('return typeof axe === "object";'):
+            if not os.path.isfile(axe_script(self.site)):
+                raise PageError(f'no axe-core at {axe_script(self.site)}: the site\'s build installs it (npm ci)')
+            with open(axe_script(self.site)) as f:
+                self.driver.execute_script(f.read())
+        found = self.driver.execute_async_script('''
+            const done = arguments[arguments.length - 1];
+            axe.run(document, {runOnly: {type: 'tag', values: arguments[0]}, resultTypes: ['violations']})
+              .then((r) => done(r.violations.map((v) => [v.id, v.impact, v.nodes.map((n) => n.target.join(' '))])),
+                    (e) => done([['axe failed', String(e), []]]));''', list(tags))
+        return [tuple(f) for f in found]

@@ -775,8 +775,8 @@ def page_new_game(c):
     new game, started by ENTER or its button: a new process, so a new play order (the game seeds
     from the clock's second); with ENTER held as a game starts the intro passes at once, as at any
     program start."""
-    s = c.d.session
     p = c.play()
+    s = c.d.session
     p.pass_intro()
     s.tap('Digit1', modifiers=('ctrl',))
     p.quiet('Ctrl+1')
@@ -801,32 +801,181 @@ def page_new_game(c):
 
 def page_fits(c):
     """The page loads everything from the site, under its sub-path; shows no touch keys without a
-    touch screen; on a phone the layout fits the width, the touch keys under it, landscape
-    suggested in portrait; the size notice never appears; nothing goes wrong in the console."""
-    s = c.d.session
+    touch screen; the size notice never appears; nothing goes wrong in the console."""
     p = c.play()
+    s = c.d.session
     p.at_intro()
     urls = s.driver.execute_script("return performance.getEntriesByType('resource').map((e) => e.name);")
     p.check(urls and all(u.startswith(s.url.split('?')[0]) for u in urls), f'loaded from elsewhere: {urls}')
     p.check(s.touch_key_centre('1') is None, 'touch keys without a touch screen')
     errors = [e for e in s.console() if e.get('level') == 'SEVERE']
     p.check(not errors, f'console errors: {errors}')
-    p = c.play(touch=True)
-    for width, height in ((390, 844), (844, 390)):
-        s = c.d.session
-        s.cdp('Emulation.setDeviceMetricsOverride', width=width, height=height, deviceScaleFactor=3, mobile=True)
-        s.open(wait=False)
+
+
+def lines_of(text):
+    """A text's lines as the page shows and says them: right-trimmed, the blank ones left out."""
+    return [line.rstrip() for line in text.split('\n') if line.strip()]
+
+
+def event_said(p):
+    return lines_of(p.event['prompt']) + [f'{i}){o["label"]}'.rstrip() for i, o in enumerate(p.event['options'])]
+
+
+def outcome_said(p, option):
+    chosen = p.event['options'][option]
+    return lines_of(chosen['outcome']) + lines_of(p.m.effects_line(chosen))
+
+
+def legible(p, what, fits=False):
+    """The text view shows, its game text 16 CSS px or more, nothing wider than the screen, every
+    button 44 CSS px or more each way; with fits, all its lines and the touch keys on the screen,
+    unscrolled."""
+    looks = p.d.session.looks()
+    p.check(looks['shown'] == 'text' and looks['textPx'] >= 16 and not looks['sideways'] and looks['buttonPx'] >= 44,
+            f'{what}: {looks}')
+    width, height = looks['viewport']
+    inside = lambda b: b and b[0] >= 0 and b[1] >= 0 and b[2] <= width + 0.5 and b[3] <= height + 0.5  # noqa: E731
+    p.check(not fits or all(inside(b) for b in looks['lines'] + [looks['touchKeys']]),
+            f'{what}: not all on the screen at once: {looks}')
+
+
+def page_text_view(c):
+    """On a phone held upright (390x844, by touch) and on a small one (320x568, by keys) the page
+    shows its text view by itself, and a whole run plays to the end there, each screen of the
+    text view held to the model, the gauges' meters included; the game's text is 16 CSS px or
+    more and nothing is wider than the screen; at 390x844 an Event's question, its answers and
+    the touch keys are on the screen together. The live region says each new text once, politely,
+    exactly as the model has it: the intro, each Event with its answers, each outcome with its
+    effects line, the ending with its day count; at 390x844 through a restart and the next run's
+    first turn, at 320x568 nothing more after Q."""
+    for width, height, touch in ((390, 844, True), (320, 568, False)):
+        size = f'{width}x{height}'
+        p = c.play(touch=touch, read='text', device=(width, height, 3, True))
+        said = [lines_of(p.m.intro_text)]
         p.at_intro()
-        box = s.driver.execute_script('''
-            const r = document.querySelector('#screen .xterm').getBoundingClientRect();
-            const k = document.getElementById('touch-keys').getBoundingClientRect();
-            return {left: r.left, right: r.right, bottom: r.bottom, keysTop: k.top, keysBottom: k.bottom,
-                    width: innerWidth, height: innerHeight,
-                    hint: document.getElementById('turn-hint').offsetParent !== null};''')
-        p.check(box['left'] >= 0 and box['right'] <= box['width'] + 0.5, f'{width}x{height}: wider than the phone: {box}')
-        p.check(box['bottom'] - 0.5 <= box['keysTop'] and box['keysBottom'] <= box['height'] + 0.5,
-                f'{width}x{height}: the touch keys not under the terminal on the screen: {box}')
-        p.check(box['hint'] == (height > width), f'{width}x{height}: the landscape hint {box["hint"]}')
+        legible(p, f'{size}: the intro')
+        p.pass_intro()
+        for _ in p.m.events:
+            said.append(event_said(p))
+            legible(p, f'{size}: "{p.event["prompt"]}"', fits=touch)
+            said.append(outcome_said(p, 2))
+            p.choose(2)
+            legible(p, f'{size}: the outcome of "{p.event["prompt"]}"')
+            p.close_turn()
+            if p.ended_run():
+                break
+        p.check(p.ended_run(), f'{size}: no ending after every Event')
+        said.append(lines_of(p.m.endings[p.m.cause(p.values)][p.days]))
+        legible(p, f'{size}: the ending')
+        if touch:
+            p.d.tap('enter')
+            p.at_intro()
+            said.append(lines_of(p.m.intro_text))
+            p.new_run()
+            p.pass_intro()
+            option = p.safe(or_any=True)
+            said += [event_said(p), outcome_said(p, option)]
+            p.choose(option)
+        else:
+            p.end_by_quit()
+        heard = c.d.session.heard()
+        p.check([live for _, live in heard['regions']] == ['polite'] and heard['said'] == said,
+                f'{size}: the live regions {heard["regions"]} said\n' +
+                '\n'.join(map(str, heard['said'])) + '\nexpected\n' + '\n'.join(map(str, said)))
+
+
+def page_views(c):
+    """Which view shows: the terminal in a window where its text is 12 CSS px or more; the same
+    window at 200% zoom (half the CSS size at twice the density) the text view, its game text at
+    least twice as large on the screen as the terminal's at 100%; a phone held sideways or
+    upright the text view. The switch chooses the other view for the device: chosen on an upright
+    phone, the terminal stays through a reload, fits the phone's width with the touch keys under
+    it and suggests turning the phone; switched back, the page chooses by itself again."""
+    p = c.play(touch=True, device=(1280, 800, 1, False))
+    s = c.d.session
+
+    def shows(view, what, width, height, density=1, mobile=False, chosen=None):
+        if width:
+            s.emulate(width, height, density, mobile)
+            s.open()
+        p.at_intro()
+        p.expect(f'{what}: the {view} view', lambda: (s.view()['shown'], s.view()['chosen']) == (view, chosen),
+                 detail=lambda: f': {s.view()}')
+        looks = s.looks()
+        p.check(looks['shown'] == view and not looks['sideways'] and looks['buttonPx'] >= 44, f'{what}: {looks}')
+        return looks
+    wide = shows('terminal', '1280x800', 1280, 800)
+    p.check(wide['textPx'] >= 12, f'1280x800: the terminal\'s text is {wide["textPx"]:.1f} px')
+    zoomed = shows('text', '1280x800 at 200%', 640, 400, 2)
+    p.check(zoomed['textPx'] * 2 >= 2 * wide['textPx'],
+            f'at 200% the game\'s text is {zoomed["textPx"] * 2:.1f} device px, at 100% {wide["textPx"]:.1f}')
+    shows('text', 'a phone held sideways', 844, 390, 3, True)
+    shows('text', 'a phone held upright', 390, 844, 3, True)
+    s.click('view-switch')
+    shows('terminal', 'the terminal chosen', None, None, chosen='terminal')
+    looks = shows('terminal', 'the terminal chosen, after a reload', 390, 844, 3, True, chosen='terminal')
+    screen, keys = looks['terminal'], looks['touchKeys']
+    p.check(screen[0] >= 0 and screen[2] <= 390.5 and screen[3] - 0.5 <= keys[1] and keys[3] <= 844.5 and looks['hint'],
+            f'the terminal on an upright phone: {looks}')
+    s.click('view-switch')
+    looks = shows('text', 'the text view chosen again', None, None)
+    p.check(not looks['hint'], f'the text view suggests turning the phone: {looks}')
+
+
+def page_controls(c):
+    """Keyboard only: Tab reaches the view switch (and, once the game is over, New game) and then
+    leaves the page's controls; Shift+Tab goes back through them; Space presses the switch, while
+    ENTER, the digits and Q play wherever the focus is, and ENTER on New game starts one game.
+    At the intro, an Event, an outcome, the end screen and after Q, in either view: axe-core finds
+    nothing against WCAG 2 A and AA (nor its best practices), and the accessibility tree holds
+    each line of the game's text once (the terminal's rows are not in it)."""
+    p = c.play()
+    s = c.d.session
+
+    def tab(*stops, back=False):
+        for stop in stops:
+            s.tap('Tab', modifiers=('shift',) if back else ())
+            p.expect(f'{"Shift+" if back else ""}Tab to {stop or "out of the page"}', lambda: s.focused() == stop,
+                     detail=lambda: f': the focus on {s.focused()}')
+
+    def audited(what):
+        """axe and the tree on the view shown and, the switch pressed with Space, on the other,
+        then back."""
+        for _ in range(2):
+            view = s.view()['shown']
+            found = s.axe()
+            p.check(not found, f'{what}, the {view} view: axe finds {found}')
+            text = s.text_view()
+            spoken = s.spoken()
+            lines = [t for _, t in text['lines']] + [text['effects']] + [g['text'] for g in text['gauges']]
+            p.check(all(spoken.count(t) == 1 for t in filter(None, lines)),
+                    f'{what}, the {view} view: the accessibility tree holds {spoken}, the game\'s text {lines}')
+            s.tap('Space')
+            p.expect(f'{what}: Space on the switch', lambda: s.view()['shown'] != view)
+    p.at_intro()
+    tab('view-switch', None)
+    tab('view-switch', back=True)
+    audited('the intro')
+    view = s.view()['shown']
+    p.pass_intro()
+    p.check(s.view()['shown'] == view, 'ENTER on the switch pressed it')
+    audited('an Event')
+    p.choose(p.safe(or_any=True))
+    audited('an outcome')
+    p.close_turn()
+    if not p.ended_run():
+        p.play_to_ending()
+    audited('the end screen')
+    p.end_by_quit()
+    audited('after Q')
+    tab('new-game', None)
+    tab('new-game', 'view-switch', back=True)
+    tab('new-game')
+    games = s.page()['games']
+    c.d.new_game(by_enter=True)
+    p.new_run()
+    p.at_intro()
+    p.check(s.page()['games'] == games + 1, f'ENTER on New game started {s.page()["games"] - games} games')
 
 
 def page_errors(c):
@@ -897,6 +1046,9 @@ TABLE = [
     (xterm_numlock_mode, {'numlock_mode'}),
     (page_new_game, {'page', 'keypad'}),    # the page's scenarios: once, with the keyboard
     (page_fits, {'page', 'keypad'}),
+    (page_text_view, {'page', 'keypad'}),
+    (page_views, {'page', 'keypad'}),
+    (page_controls, {'page', 'keypad'}),
     (page_errors, {'page', 'keypad'}),
     (touch_cancel, {'touch'}),
     (quit_at_notice, {'terminal'}),    # last: a window of another size
