@@ -30,7 +30,7 @@ struct Core : ::testing::Test {
     // What the opening wrote.
     static std::string open(bool releasesReported = true) {
         scripted.opening.releasesReported = releasesReported;
-        return captureOutput([] { openTerminal(layout); });
+        return captureOutput([] { openTerminal({layout, 80, 9, 100}); });
     }
 
     // Each inner list is what one read of the backend returns.
@@ -168,7 +168,7 @@ TEST_F(Core, CtrlCReportedAsAKeyEndsByInterrupt) {
 TEST_F(Core, TheSetUpGoesOutWithTheFirstScreenAndTheHandBackOnce) {
     scripted.opening.firstBytes = "<set-up>";
     const std::string first = captureOutput([] {
-        openTerminal(layout);
+        openTerminal({layout, 80, 9, 100});
         std::fputs("intro", stdout);
     });
     EXPECT_EQ(first, "<set-up>intro");  // nothing waited for, nothing written apart
@@ -216,7 +216,7 @@ TEST_F(Core, QWhileTooSmallQuits) {
     std::optional<EarlyEnd> ended;
     const std::string shown = captureOutput([&] {
         try {
-            openTerminal(layout);
+            openTerminal({layout, 80, 9, 100});
         } catch (const EarlyEnd& end) {
             ended = end;
         }

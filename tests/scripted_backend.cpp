@@ -21,7 +21,7 @@ void ScriptedBackend::reset() {
 
 namespace backend {
 
-BackendOpening open(ScreenSize, std::string_view) { return scripted.opening; }
+BackendOpening open(const ScreenLayout&, std::string_view) { return scripted.opening; }
 
 void close() { scripted.outputAtClose = outputSoFar(); }
 

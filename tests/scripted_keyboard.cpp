@@ -23,7 +23,7 @@ const std::vector<std::int32_t>& keysPolled() { return polled; }
 
 int waitsMade() { return waits; }
 
-void openTerminal(ScreenSize) {}
+void openTerminal(const ScreenLayout&) {}
 
 void closeTerminal(HandBack) {}
 

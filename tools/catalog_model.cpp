@@ -99,7 +99,7 @@ std::string eventJson(const Event& event) {
 }  // namespace
 
 // The platform layer, scripted.
-void openTerminal(ScreenSize) {}
+void openTerminal(const ScreenLayout&) {}
 void closeTerminal(HandBack) {}
 void endByInterrupt() { throw ScriptEnded{}; }
 bool isKeyDown(std::int32_t vk) { return step < keys.size() && keys[step] == vk; }

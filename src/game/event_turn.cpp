@@ -48,6 +48,10 @@ ScreenSize layoutSize(const std::vector<Event>& events) {
     return {std::max(102, panelColumn + static_cast<int>(longest)), 15};
 }
 
+ScreenLayout screenLayout(const std::vector<Event>& events) {
+    return {layoutSize(events), panelColumn, effectsRow, conditionMax};
+}
+
 std::int32_t runEvent(const Event& event) {
     const auto optionCount = static_cast<std::int32_t>(event.options.size());
 

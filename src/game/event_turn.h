@@ -20,3 +20,6 @@ std::string effectsLine(const std::vector<std::int32_t>& effects);
 
 // The smallest terminal in which turns of these Events fit, effects lines included.
 ScreenSize layoutSize(const std::vector<Event>& events);
+
+// The whole layout of a game of these Events, as the platform is told it.
+ScreenLayout screenLayout(const std::vector<Event>& events);

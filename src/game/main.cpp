@@ -21,7 +21,7 @@ int main() {
         std::srand(static_cast<std::uint32_t>(std::time(nullptr)));
         buildEventCatalog();
         shuffleEvents();
-        openTerminal(layoutSize(playOrder));
+        openTerminal(screenLayout(playOrder));
         runGame();
         closeTerminal(HandBack::asDrawn);
         return 0;

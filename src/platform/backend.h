@@ -48,11 +48,11 @@ struct BackendOpening {
 
 namespace backend {
 
-// Takes the terminal's modes for a game whose layout needs `layout`. `cutShort` is what goes out
+// Takes the terminal's modes for a game with this layout. `cutShort` is what goes out
 // first when a signal or an error ends the game (the cursor under the layout); the backend keeps
 // it for handlers that cannot format. Throws std::runtime_error with a one-line reason when the
 // game cannot run here.
-BackendOpening open(ScreenSize layout, std::string_view cutShort);
+BackendOpening open(const ScreenLayout& layout, std::string_view cutShort);
 
 // Gives the terminal back as it was: its own bytes after what the game has written to stdout
 // and not yet flushed, in one write, then its modes. Safe to call more than once.

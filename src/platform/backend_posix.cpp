@@ -208,7 +208,7 @@ void drainWakePipe() {
 
 namespace backend {
 
-BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
+BackendOpening open(const ScreenLayout&, std::string_view cutShortBytes) {
     if (!::isatty(inputFd) || !::isatty(outputFd)) {
         throw std::runtime_error("standard input and output must be a terminal");
     }

@@ -10,10 +10,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "console/conditions_panel.h"
-#include "game/event_turn.h"
 #include "platform/backend.h"
-#include "state/conditions.h"
 
 namespace {
 // The kinds of key news the page hands over, each with a virtual-key code: kind * 65536 + vk.
@@ -74,9 +71,9 @@ namespace backend {
 
 // Nothing to take: no modes, no signals. The page reports every key going down and up, and its
 // terminal never changes size.
-BackendOpening open(ScreenSize layout, std::string_view) {
+BackendOpening open(const ScreenLayout& layout, std::string_view) {
     // The page's terminal is made exactly the layout's size.
-    if (pageOpen(layout.columns, layout.rows, panelColumn, effectsRow, conditionMax) != 0)
+    if (pageOpen(layout.size.columns, layout.size.rows, layout.panelColumn, layout.effectsRow, layout.gaugeMax) != 0)
         throw std::runtime_error("this page cannot show a terminal");
     opened = true;
     return {"", true, true};

@@ -87,7 +87,7 @@ ConsoleRecord plainRecord(const INPUT_RECORD& record) {
 
 namespace backend {
 
-BackendOpening open(ScreenSize, std::string_view cutShortBytes) {
+BackendOpening open(const ScreenLayout&, std::string_view cutShortBytes) {
     input = GetStdHandle(STD_INPUT_HANDLE);
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &savedInputMode) ||

@@ -14,6 +14,15 @@ struct ScreenSize {
     bool operator==(const ScreenSize&) const = default;
 };
 
+// The game's fixed layout as the platform needs it: the size it draws in, and where its parts
+// lie, for a platform that shows the screen otherwise too (the page's text view splits it there).
+struct ScreenLayout {
+    ScreenSize size;
+    int panelColumn;  // zero-based: the Event's side lies left of it, the conditions panel from it
+    int effectsRow;   // zero-based: the row of the effects line, under the panel
+    int gaugeMax;     // the largest value a gauge shows
+};
+
 // How the terminal is left when it is given back.
 enum class HandBack {
     asDrawn,      // the player quit: the cursor stays where the last screen left it
@@ -32,10 +41,10 @@ struct EarlyEnd {
     bool interrupted = false;
 };
 
-// Makes the terminal ready for a layout of the given size. Throws std::runtime_error with a
+// Makes the terminal ready for the layout. Throws std::runtime_error with a
 // one-line reason when the game cannot run here (for example when standard input or output is
 // not a terminal).
-void openTerminal(ScreenSize needed);
+void openTerminal(const ScreenLayout& layout);
 
 // Gives the terminal back as it was. Safe to call more than once.
 void closeTerminal(HandBack how);

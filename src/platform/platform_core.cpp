@@ -160,13 +160,14 @@ std::optional<int> timeUntilTypedKeysDecide() {
 }
 }  // namespace
 
-void openTerminal(ScreenSize needed) {
+void openTerminal(const ScreenLayout& wanted) {
+    const ScreenSize needed = wanted.size;
     layout = needed;
     screen = ScreenCells(needed);
     keys = KeyTimeline{};  // a terminal just taken: no key is known to be down
     typedKeys = TypedKeys{};
     cutShort = "\x1b[" + std::to_string(needed.rows) + ";1H\r\n";
-    const BackendOpening opening = backend::open(needed, cutShort);
+    const BackendOpening opening = backend::open(wanted, cutShort);
     std::set_terminate(onTerminate);
     terminalOpen = true;
     releasesReported = opening.releasesReported;

@@ -1,6 +1,6 @@
 """Runs the game inside a terminal as a shell would, and notes what a test cannot see from outside.
 
-usage: inside.py LOG [--jobs] [--ask QUERY] [--size COLSxROWS] [--again NEXT] -- GAME [ARGS...]
+usage: inside.py LOG [--jobs] [--ask QUERY] [--size COLSxROWS] [--again NEXT] [--modes-settle S] -- GAME...
        inside.py LOG --listen SETUP -- (notes {"heard": HEX} for what the terminal sends)
 
 The game runs as the terminal's foreground job in a process group of its own, so the keys that
@@ -15,7 +15,8 @@ make signals (Ctrl+C, Ctrl+Z) reach the game alone. LOG gets one JSON object a l
                                         as a shell reads it
   {"ended": ["exit"|"signal", N], "modes": M, "unread": HEX}   unread: keys left for the shell
 After the game it prints MARKER on a line of its own and stays, so the window can still be read,
-until it is ended. With --again, SIGUSR2 starts the game again in the same terminal, reset (RIS)
+until it is ended. With --modes-settle, the modes after the game are read once they are as
+before, or S seconds after it ended (wine's console gives them back after its process ends). With --again, SIGUSR2 starts the game again in the same terminal, reset (RIS)
 and with the modes it had at first: the file NEXT holds [LOG, JOBS] for that game. Run it with
 Debian's python3 -I -S: nothing but the standard library.
 """
@@ -94,7 +95,7 @@ def listen(log, setup):
         note(log, heard=os.read(0, 1024).hex())
 
 
-def play(log, game, query, jobs, ctty):
+def play(log, game, query, jobs, ctty, settle=0.0):
     """One game, noted in `log`; False if the terminal went away."""
     if query:
         note(log, asked='before', reply=ask(query))
@@ -139,7 +140,10 @@ def play(log, game, query, jobs, ctty):
     try:
         if ctty:
             os.tcsetpgrp(0, os.getpgrp())
-        after = modes()
+        after, end = modes(), time.monotonic() + settle
+        while after != before and time.monotonic() < end:
+            time.sleep(0.02)
+            after = modes()
         left = unread()
     except (OSError, termios.error):    # the terminal has gone
         note(log, ended=ended, modes=None, unread='')
@@ -175,7 +179,8 @@ def main(argv):
         listen(log, value('--listen'))
     fresh = termios.tcgetattr(0)
     jobs = '--jobs' in opts
-    while play(log, game, query, jobs, ctty) and value('--again'):
+    settle = float(value('--modes-settle') or 0)
+    while play(log, game, query, jobs, ctty, settle) and value('--again'):
         # the next game in this terminal, when asked for, with the terminal as it was at first
         signal.sigwait([signal.SIGUSR2])
         with open(value('--again')) as f:

@@ -90,6 +90,7 @@ class WineDriver(TmuxDriver):
     size = (150, 40)
     interrupted = ('exit', 0xC000013A & 0xFF)   # the console's status for Ctrl+C, as a shell sees it
     ask = None      # wine's console may still be reading the terminal when the game has gone
+    modes_settle = 5    # and gives the terminal's modes back after its process has ended
 
     def __init__(self, game, work):
         super().__init__(game, work)
