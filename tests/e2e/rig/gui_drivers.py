@@ -312,7 +312,7 @@ class XtermDriver(XDriver):
                     os.unlink(os.path.join(self.prints, name))
                     return text
             return None
-        text = wait_until(printed, 5, 0.01)
+        text = wait_until(printed, 15, 0.01)
         if text is None:
             raise AssertionError('xterm printed no screen')
         return Screen(rows_from_text(text, self.cols)[:self.rows])
@@ -401,7 +401,7 @@ class FootDriver(GuiDriver):
             os.unlink(self.shot)
         self.keys(['Control_L', 'Shift_L', 'F12'], True)
         self.keys(['Control_L', 'Shift_L', 'F12'], False)
-        if not wait_until(lambda: os.path.exists(self.shot), 5, 0.01):
+        if not wait_until(lambda: os.path.exists(self.shot), 15, 0.01):   # a loaded machine is slow to fork
             raise AssertionError('foot wrote no screen')
         with open(self.shot) as f:
             return Screen(rows_from_text(f.read(), self.cols)[:self.rows])
