@@ -3,7 +3,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -17,9 +19,18 @@ std::int32_t centredColumn(ScreenPos pos, std::size_t n) {
 }
 }  // namespace
 
+// Formatted once: the bytes go to the screen's record and to standard output alike. A single
+// character ("%c", as every blank of a wipe is written) needs no formatting at all.
 void printFormatted(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
+    if (std::strcmp(format, "%c") == 0) {
+        const char byte = static_cast<char>(va_arg(args, int));
+        va_end(args);
+        screenWritten({&byte, 1});
+        std::fputc(static_cast<unsigned char>(byte), stdout);
+        return;
+    }
     std::va_list again;
     va_copy(again, args);
     char small[64];
@@ -27,18 +38,16 @@ void printFormatted(const char* format, ...) {
     va_end(args);
     if (length >= 0) {
         const auto size = static_cast<std::size_t>(length);
-        if (size < sizeof small) {
-            screenWritten({small, size});
-        } else {
-            std::string text(size + 1, '\0');
-            std::va_list third;
-            va_copy(third, again);
-            std::vsnprintf(text.data(), text.size(), format, third);
-            va_end(third);
-            screenWritten({text.data(), size});
+        std::string large;
+        const char* bytes = small;
+        if (size >= sizeof small) {
+            large.assign(size + 1, '\0');
+            std::vsnprintf(large.data(), large.size(), format, again);
+            bytes = large.data();
         }
+        screenWritten({bytes, size});
+        std::fwrite(bytes, 1, size, stdout);
     }
-    std::vprintf(format, again);
     va_end(again);
 }
 
