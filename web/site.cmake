@@ -2,12 +2,28 @@
 # style, all in ${CMAKE_BINARY_DIR}/site with relative links only, to be served from anywhere.
 
 # The game's blocking waits suspend into the browser (ASYNCIFY; 64 KiB holds the game's deepest
-# call stack at a wait). stdout reaches the page byte by byte only with the whole file system.
-# Each game is a fresh instance of the module whose main the page calls (MODULARIZE, no run of
-# its own), so a new game starts as a new process would.
+# call stack at a wait). Only the functions on a path from main to the page's wait are made able
+# to suspend (a function on such a path missing here crashes the game at that wait, so the
+# browser tests reach every wait): the whole program instrumented would be more than twice the
+# size. The patterns match the names in the wasm; those that the optimizer inlined match nothing
+# and are kept for the day it does not. dynCall_* carry the calls made inside try blocks.
+set(BOOTCAMP_WAIT_PATHS
+  main
+  openTerminal* *waitUntilLargeEnough* *readEvents* backend::read*
+  runGame* *restartChosen* runEvent* *chooseOption* waitForKey*
+  dynCall_*)
+list(JOIN BOOTCAMP_WAIT_PATHS "\n" BOOTCAMP_WAIT_PATHS_TEXT)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/asyncify_waits.txt CONTENT "${BOOTCAMP_WAIT_PATHS_TEXT}\n")
+set_property(TARGET bootcamp APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/asyncify_waits.txt)
+# stdout reaches the page byte by byte only with the whole file system. Each game is a fresh
+# instance of the module whose main the page calls (MODULARIZE, no run of its own), so a new game
+# starts as a new process would. The smallest code (-Oz, across the whole program with -flto,
+# set for the web build in CMakeLists.txt) and the small allocator: the game allocates little.
 target_link_options(bootcamp PRIVATE
   -sASYNCIFY
   -sASYNCIFY_STACK_SIZE=65536
+  -sASYNCIFY_ONLY=@${CMAKE_BINARY_DIR}/asyncify_waits.txt
+  -sMALLOC=emmalloc
   -sFORCE_FILESYSTEM=1
   -sMODULARIZE=1
   -sEXPORT_NAME=createBootcamp
