@@ -50,6 +50,15 @@
   let keyAt = null;        // when the last key went down whose screen update is still to come
   let enterWhileOver = false;
 
+  // The last figures of a kind, for the measuring script: a page played for hours keeps no more.
+  class RecentFigures extends Array {
+    push(...figures) {
+      super.push(...figures);
+      if (this.length > 1000) this.splice(0, this.length - 1000);
+      return this.length;
+    }
+  }
+
   // What tests and the measuring script read. state: loading, running, ended or error.
   const page = {
     state: 'loading',
@@ -58,7 +67,8 @@
     games: 0,
     letGo: 0,  // times the page let go of every key (focus lost, page hidden)
     terminal: null,
-    timings: {firstScreenMs: null, keyToScreenMs: [], keyToFrameMs: []},
+    timings: {firstScreenMs: null, keyToScreenMs: new RecentFigures(), keyToFrameMs: new RecentFigures()},
+    offline: false,  // the site is kept for playing without the network (its service worker is active)
     // The terminal's rows, each exactly as wide as the terminal.
     screenRows: () => {
       if (!terminal) return [];
@@ -522,12 +532,25 @@
 
   function keySource(event) { return `key ${event.code || event.key}`; }
 
+  // A key of an input method's composition is no key of the game's, nor is the Enter that ends
+  // one (WebKit sends it after the composition has ended, with keyCode 229).
+  function composing(event) { return event.isComposing || event.keyCode === 229; }
+
+  function metaKey(event) { return event.key === 'Meta' || /^(Meta|OS)(Left|Right)$/.test(event.code); }
+
   window.addEventListener('keydown', (event) => {
-    if (event.ctrlKey || event.altKey || event.metaKey) return;  // the browser's: reload, close, zoom
+    if (event.ctrlKey || event.altKey || event.metaKey || composing(event)) return;  // the browser's: reload, close, zoom
     const source = keySource(event);
-    if (keySources.has(source)) {  // auto-repeat is not a new press
-      event.preventDefault();
-      return;
+    if (keySources.has(source)) {
+      if (event.repeat) {  // auto-repeat is not a new press
+        event.preventDefault();
+        return;
+      }
+      // Down again without having come up: its keyup was lost (macOS sends none for a key
+      // released while Cmd is held). It was released, and is pressed again now.
+      const held = keySources.get(source);
+      keySources.delete(source);
+      release(held, source);
     }
     const vk = vkOf(event);
     if (vk === null) return;
@@ -538,6 +561,10 @@
   }, true);
 
   window.addEventListener('keyup', (event) => {
+    if (metaKey(event)) {  // keys released while Meta was down may have sent no keyup
+      letGoOfEverything();
+      return;
+    }
     const source = keySource(event);
     const vk = keySources.get(source);
     if (vk === undefined) return;
@@ -546,13 +573,19 @@
     release(vk, source);
   }, true);
 
+  // Leaving the page and coming back both let go: a browser may tell only one of them (Chromium,
+  // when the page's own window.open puts a tab in front, tells only the return).
   window.addEventListener('blur', (event) => {
     if (event.target === window) letGoOfEverything();
   });
-  document.addEventListener('visibilitychange', () => {
-    if (document.hidden) letGoOfEverything();
+  window.addEventListener('focus', (event) => {
+    if (event.target === window) letGoOfEverything();
   });
+  document.addEventListener('visibilitychange', letGoOfEverything);
   window.addEventListener('pagehide', letGoOfEverything);
+  window.addEventListener('pageshow', (event) => {
+    if (event.persisted) letGoOfEverything();  // back from the browser's page cache
+  });
 
   // --- The touch keys: each is down while a finger (or the mouse) holds it, up when it lifts or
   // the browser cancels the touch.
@@ -584,6 +617,15 @@
   }
 
   newGameButton.addEventListener('click', () => startGame());
+
+  // The site kept whole for playing offline, one version at a time (sw.js). Not from file://,
+  // where there are no service workers.
+  function keepForOffline() {
+    if (!('serviceWorker' in navigator) || !/^https?:$/.test(location.protocol)) return;
+    navigator.serviceWorker.register('sw.js').catch((problem) => console.warn(`not kept for offline play: ${describe(problem)}`));
+    navigator.serviceWorker.ready.then(() => { page.offline = true; });
+  }
+  keepForOffline();
 
   compileWasm();
   startGame();

@@ -1,5 +1,6 @@
 # The static site of the browser build: the page, the game's JS and wasm, the terminal's script and
-# style, all in ${CMAKE_BINARY_DIR}/site with relative links only, to be served from anywhere.
+# style, the manifest, icons and service worker that make it installable and playable offline,
+# all in ${CMAKE_BINARY_DIR}/site with relative links only, to be served from anywhere.
 
 # The game's blocking waits suspend into the browser (ASYNCIFY; 64 KiB holds the game's deepest
 # call stack at a wait). Only the functions on a path from main to the page's wait are made able
@@ -38,8 +39,9 @@ set(BOOTCAMP_XTERM ${BOOTCAMP_NPM}/node_modules/@xterm/xterm)
 # The accessibility checker the end-to-end tests run on the page; it stays out of the site.
 set(BOOTCAMP_AXE ${BOOTCAMP_NPM}/node_modules/axe-core/axe.min.js)
 
-# The terminal and the checker, as pinned by the lock file, installed into the build tree. They
-# are installed again only when the lock file changes; npm takes them from its cache when it can.
+# The terminal, and what the end-to-end tests use (the checker, puppeteer-core to drive Firefox),
+# as pinned by the lock file, installed into the build tree. They are installed again only when
+# the lock file changes; npm takes them from its cache when it can.
 find_program(BOOTCAMP_NPM_PROGRAM npm)
 if(NOT BOOTCAMP_NPM_PROGRAM)
   message(FATAL_ERROR "npm not found: the site needs it to install its terminal (on Debian: apt-get install npm)")
@@ -54,7 +56,7 @@ add_custom_command(
     ${BOOTCAMP_AXE}
   WORKING_DIRECTORY ${BOOTCAMP_NPM}
   DEPENDS ${CMAKE_SOURCE_DIR}/web/package.json ${CMAKE_SOURCE_DIR}/web/package-lock.json
-  COMMENT "Installing the terminal for the page and the checker for its tests (npm ci)"
+  COMMENT "Installing the terminal for the page and what its tests use (npm ci)"
   VERBATIM)
 
 # What goes into the site, from where.
@@ -62,6 +64,7 @@ set(BOOTCAMP_SITE_FILES
   "${CMAKE_SOURCE_DIR}/web/index.html|index.html"
   "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
   "${CMAKE_SOURCE_DIR}/web/page.css|page.css"
+  "${CMAKE_SOURCE_DIR}/web/manifest.webmanifest|manifest.webmanifest"
   "${BOOTCAMP_XTERM}/lib/xterm.js|xterm.js"
   "${BOOTCAMP_XTERM}/css/xterm.css|xterm.css"
   "${BOOTCAMP_XTERM}/LICENSE|xterm-LICENSE.txt"
@@ -84,4 +87,22 @@ foreach(entry IN LISTS BOOTCAMP_SITE_FILES)
     VERBATIM)
   list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE}/${to})
 endforeach()
-add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${BOOTCAMP_AXE})
+
+# The icons of the installed page, drawn at build time.
+find_program(BOOTCAMP_NODE_PROGRAM NAMES node nodejs)
+if(NOT BOOTCAMP_NODE_PROGRAM)
+  message(FATAL_ERROR "node not found: the site's icons are drawn with it (on Debian: apt-get install nodejs)")
+endif()
+add_custom_command(OUTPUT ${BOOTCAMP_SITE}/icon-192.png ${BOOTCAMP_SITE}/icon-512.png
+  COMMAND ${BOOTCAMP_NODE_PROGRAM} ${CMAKE_SOURCE_DIR}/web/make_icons.js ${BOOTCAMP_SITE} 192 512
+  DEPENDS ${CMAKE_SOURCE_DIR}/web/make_icons.js
+  VERBATIM)
+list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE}/icon-192.png ${BOOTCAMP_SITE}/icon-512.png)
+
+# The service worker last: it lists every other file with its digest.
+add_custom_command(OUTPUT ${BOOTCAMP_SITE}/sw.js
+  COMMAND ${CMAKE_COMMAND} -DSITE=${BOOTCAMP_SITE} -DTEMPLATE=${CMAKE_SOURCE_DIR}/web/sw.js
+    -P ${CMAKE_SOURCE_DIR}/web/stamp_service_worker.cmake
+  DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${CMAKE_SOURCE_DIR}/web/sw.js ${CMAKE_SOURCE_DIR}/web/stamp_service_worker.cmake
+  VERBATIM)
+add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${BOOTCAMP_SITE}/sw.js ${BOOTCAMP_AXE})
