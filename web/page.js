@@ -65,7 +65,7 @@
     error: '',
     exitStatus: null,
     games: 0,
-    letGo: 0,  // times the page let go of every key (focus lost, page hidden)
+    letGo: 0,  // times the page let go of every key (left, come back to, Meta up)
     terminal: null,
     timings: {firstScreenMs: null, keyToScreenMs: new RecentFigures(), keyToFrameMs: new RecentFigures()},
     offline: false,  // the site is kept for playing without the network (its service worker is active)
@@ -539,7 +539,8 @@
   function metaKey(event) { return event.key === 'Meta' || /^(Meta|OS)(Left|Right)$/.test(event.code); }
 
   window.addEventListener('keydown', (event) => {
-    if (event.ctrlKey || event.altKey || event.metaKey || composing(event)) return;  // the browser's: reload, close, zoom
+    if (event.ctrlKey || event.altKey || event.metaKey) return;  // the browser's: reload, close, zoom
+    if (composing(event)) return;  // the input method's
     const source = keySource(event);
     if (keySources.has(source)) {
       if (event.repeat) {  // auto-repeat is not a new press

@@ -2,8 +2,8 @@
 """Plays the built game's end-to-end scenarios on one driver.
 
 usage: run.py DRIVER GAME [--model COMMAND...] [--only SCENARIO...] [--list] [--screenshot PNG]
-  DRIVER        pty, tmux, kitty, xterm, foot, wine or browser
-  GAME          the built game (for wine: bootcamp.exe; for the browser: the built site)
+  DRIVER        pty, tmux, kitty, xterm, foot, wine, or a browser: browser (Chromium), firefox, webkit
+  GAME          the built game (for wine: bootcamp.exe; for a browser: the built site)
   --model       the model tool's command line (default: catalog_model in the game's build)
   --only        these scenarios only
   --screenshot  no scenarios: the README's picture (kitty)
@@ -30,7 +30,8 @@ from rig.scenarios import TABLE, Context, screenshot  # noqa: E402
 DRIVERS = {'pty': ('pty_driver', 'PtyDriver'), 'tmux': ('tmux_driver', 'TmuxDriver'),
            'wine': ('tmux_driver', 'WineDriver'), 'kitty': ('gui_drivers', 'KittyDriver'),
            'xterm': ('gui_drivers', 'XtermDriver'), 'foot': ('gui_drivers', 'FootDriver'),
-           'browser': ('browser_driver', 'BrowserDriver')}
+           'browser': ('browser_driver', 'BrowserDriver'), 'firefox': ('browser_driver', 'FirefoxDriver'),
+           'webkit': ('browser_driver', 'WebKitDriver')}
 
 
 def driver_class(name):
@@ -63,8 +64,8 @@ def main():
     driver = None
     try:
         driver = driver_class(opts.driver)(os.path.abspath(opts.game), work)
-        if not opts.model and opts.driver == 'browser':
-            sys.exit('the browser plays a site: give --model (the native build\'s catalog_model)')
+        if not opts.model and getattr(driver, 'plays_site', False):
+            sys.exit('a browser plays a site: give --model (the native build\'s catalog_model)')
         command = [os.path.abspath(a) if os.path.exists(a) else a for a in opts.model or default_model(opts.game)]
         model = Model.from_tool(command)
         if not opts.list:
@@ -77,7 +78,10 @@ def main():
             for fn, needs in table:
                 name = f'[{opts.driver}{"/" + variant if variant else ""}] {fn.__name__}'
                 if not needs <= caps:
-                    print(f'--   - {name}: needs {", ".join(sorted(needs - caps))}', flush=True)
+                    why = [getattr(driver, 'cannot', {}).get(cap) for cap in sorted(needs - caps)]
+                    why = '; '.join(w for w in why if w)
+                    print(f'--   - {name}: needs {", ".join(sorted(needs - caps))}{" (" + why + ")" if why else ""}',
+                          flush=True)
                     continue
                 if opts.list:
                     print(name)

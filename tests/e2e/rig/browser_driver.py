@@ -1,10 +1,13 @@
-"""The game on its web page in headless Chromium, through browser_session: real key events by
-the key's DOM code, or the page's touch keys held with fingers; the screen read back from the
-page's terminal row by row, or (start(..., read='text')) from the page's text view.
+"""The game on its web page in a browser, through browser_session: real key events by the key's
+DOM code, or the page's touch keys held with fingers; the screen read back from the page's
+terminal row by row, or (start(..., read='text')) from the page's text view.
 
 GAME is the built site (build-web/site). The page's terminal is always the layout's size; a game
-is a fresh load of the page (a new process, as far as the game can tell). Variants: the keyboard,
-and a touch screen whose fingers hold the touch keys (0, 1, 2, ENTER and Q only).
+is a fresh load of the page (a new process, as far as the game can tell). Drivers: browser
+(headless Chromium), firefox (headless Firefox) and webkit (WebKitGTK under Xvfb). Chromium's
+variants: the keyboard, and a touch screen whose fingers hold the touch keys (0, 1, 2, ENTER and
+Q only); the other engines play the keyboard's, without what their WebDriver cannot send
+(browser_session.CANNOT, which says why).
 """
 import time
 
@@ -19,11 +22,17 @@ TOUCH_KEYS = {'enter': 'ENTER', 'q': 'Q', '0': '0', '1': '1', '2': '2'}
 
 class BrowserDriver(Driver):
     name = 'browser'
-    caps = frozenset({'layout', 'cursor', 'releases', 'focus', 'keypad', 'page', 'repeat'})
+    engine = 'chromium'
+    plays_site = True
+    all_caps = frozenset({'layout', 'cursor', 'releases', 'focus', 'keypad', 'page', 'repeat', 'keyboard',
+                          'layouts', 'raw_keys', 'offline', 'installable', 'preload', 'phone',
+                          'accessibility_tree'})
 
     def __init__(self, game, work):
         super().__init__(game, work)
-        missing = browser_session.cannot_run(game)
+        self.cannot = browser_session.CANNOT.get(self.engine, {})
+        self.caps = self.all_caps - set(self.cannot)
+        missing = browser_session.cannot_run(game, self.engine)
         if missing:
             raise Skip(missing)
         self.session = None
@@ -33,7 +42,12 @@ class BrowserDriver(Driver):
         self.started_at = 0.0
 
     def variants(self):
-        return [('keys', {}, self.caps), ('touch', {'touch': True}, self.caps - {'keypad', 'focus', 'repeat'} | {'touch'})]
+        if 'touch' in self.cannot:
+            return [('keys', {}, self.caps)]
+        # the touch screen's: no keyboard; one pass of the page's own scenarios is enough
+        touch = self.caps - {'keypad', 'focus', 'repeat', 'keyboard', 'layouts', 'raw_keys', 'offline', 'installable',
+                             'preload', 'phone', 'accessibility_tree'}
+        return [('keys', {}, self.caps), ('touch', {'touch': True}, touch | {'touch'})]
 
     def start(self, cols, rows, touch=False, read='terminal', **page):
         """A game on a freshly loaded page; a new browser when the kind of screen changes (touch,
@@ -43,7 +57,7 @@ class BrowserDriver(Driver):
         options = dict(touch=touch, **page)
         if self.session is None or options != self.options:
             self.close()
-            self.session = browser_session.BrowserSession(self.game, **options)
+            self.session = browser_session.BrowserSession(self.game, engine=self.engine, **options)
             self.options = options
             self.session.start(wait=False)
         else:
@@ -131,3 +145,13 @@ class BrowserDriver(Driver):
             self.session.new_game()
         self.session.wait_until(lambda p: p['games'] > games and p['state'] == 'running', 30, 'the new game')
         self.started_at = time.time()
+
+
+class FirefoxDriver(BrowserDriver):
+    name = 'firefox'
+    engine = 'firefox'
+
+
+class WebKitDriver(BrowserDriver):
+    name = 'webkit'
+    engine = 'webkit'

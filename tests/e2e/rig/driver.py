@@ -63,6 +63,15 @@ CAPS = {
     'repeat': 'autorepeat of a key held down can be sent (repeat(key))',
     'autorepeat': "a key held down repeats as the system repeats it: in a terminal without releases, its "
                   'character again and again, after a first delay',
+    'keyboard': "the page's keys come from a keyboard (not from its touch keys)",
+    'layouts': 'a key can be sent as another keyboard layout types it (its code and its letter apart)',
+    'raw_keys': 'a key event can be sent exactly as given: a held key down again with no repeat, a key '
+                "of an input method's composition",
+    'offline': "the page's service worker can be seen, its server stopped and given another site",
+    'installable': "the browser's own check that the page can be installed",
+    'preload': "a script can run in the page before the page's own (start(preload=...))",
+    'phone': "a phone's screen can be emulated: its size, density and touch (start(device=...), emulate())",
+    'accessibility_tree': "the browser's accessibility tree can be read (what assistive technology reaches)",
 }
 
 HERE = os.path.dirname(os.path.abspath(__file__))

@@ -110,6 +110,27 @@ class GuiDriver(ShellDriver):
 
 # ---- X ------------------------------------------------------------------------------------------
 
+def start_xvfb(procs, log, screen, *args):
+    """An Xvfb on a free display, started by `procs`; its DISPLAY."""
+    read_end, write_end = os.pipe()
+    xvfb = procs.start(['Xvfb', '-displayfd', str(write_end), '-screen', '0', screen, '-nolisten', 'tcp', *args],
+                       log, pass_fds=(write_end,))
+    os.close(write_end)
+    # the display number, once Xvfb is ready: a line on the pipe, within the deadline
+    number, end = b'', time.monotonic() + 20
+    while not number.endswith(b'\n') and xvfb.poll() is None:
+        left = end - time.monotonic()
+        if left <= 0:
+            break
+        if select.select([read_end], [], [], left)[0]:
+            number += os.read(read_end, 16) or b'\n'
+    os.close(read_end)
+    if not number.strip():
+        with open(log, errors='replace') as f:
+            raise AssertionError(f'Xvfb did not start: {f.read()[-300:]!r}')
+    return ':' + number.decode().strip()
+
+
 class XSession:
     """Xvfb, with held keys repeating after `autorepeat` (first delay, interval, in ms: xset cannot
     change them once Xvfb runs); openbox for the focus; NumLock on; another window to give the
@@ -124,25 +145,10 @@ class XSession:
             raise
 
     def start(self, work, autorepeat):
-        read_end, write_end = os.pipe()
         delay, interval = autorepeat
-        xvfb = self.procs.start(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1600x900x24', '-nolisten',
-                                 'tcp', '-ardelay', str(delay), '-arinterval', str(interval)],
-                                os.path.join(work, 'xvfb.log'), pass_fds=(write_end,))
-        os.close(write_end)
-        # the display number, once Xvfb is ready: a line on the pipe, within the deadline
-        number, end = b'', time.monotonic() + 20
-        while not number.endswith(b'\n') and xvfb.poll() is None:
-            left = end - time.monotonic()
-            if left <= 0:
-                break
-            if select.select([read_end], [], [], left)[0]:
-                number += os.read(read_end, 16) or b'\n'
-        os.close(read_end)
-        if not number.strip():
-            raise AssertionError('Xvfb did not start')
         self.env = {k: v for k, v in os.environ.items() if k != 'WAYLAND_DISPLAY'}
-        self.env['DISPLAY'] = ':' + number.decode().strip()
+        self.env['DISPLAY'] = start_xvfb(self.procs, os.path.join(work, 'xvfb.log'), '1600x900x24',
+                                         '-ardelay', str(delay), '-arinterval', str(interval))
         wm = self.procs.start(['openbox'], os.path.join(work, 'openbox.log'), env=self.env)
         if not wait_until(lambda: 'window id' in self.x('xprop', '-root', '_NET_SUPPORTING_WM_CHECK'), 20, 0.05):
             with open(os.path.join(work, 'openbox.log')) as log:
