@@ -1,16 +1,17 @@
 #!/usr/bin/python3
-"""Measures the built site in headless Chromium and prints the figures; a measurement, not a test.
+"""Measures the built site in a browser (headless Chromium, or --engine firefox or webkit) and
+prints the figures; a measurement, not a test.
 
-- the renderer's processor time while the game waits for a key, next to an empty page's in the
-  same browser;
+- the page processes' processor time while the game waits for a key, next to an empty page's in
+  the same browser (Chromium's renderers, Firefox's content processes, WebKit's web process);
 - the time from the page's load to the intro on screen, cold (a fresh browser) and warm (a reload);
 - the time from a key event to the screen's update, median and worst;
-- the site's size, plain and gzipped;
+- the site's size, plain and gzipped, by file, and the game's own part (its JS and wasm);
 - per viewport (phones upright and sideways, windows, a window at 200% zoom): the view the page
   shows by itself, the terminal's text size there, the text view's text size, and whether an
-  Event's question, its answers and the touch keys fit on the screen in the text view.
+  Event's question, its answers and the touch keys fit on the screen in the text view (Chromium).
 
-usage: /usr/bin/python3 tools/measure_web.py [build-web/site] [--seconds N] [--keys N] [--views-only]
+usage: /usr/bin/python3 tools/measure_web.py [build-web/site] [--engine E] [--seconds N] [--keys N] [--views-only]
 Exit 77 (and why) when the browser or its driver is missing.
 """
 import argparse
@@ -41,14 +42,24 @@ VIEWPORTS = [
 ]
 
 
+def shows_pages(args, engine):
+    """Is the process with these arguments one that runs pages (the engine's renderer)?"""
+    if engine == 'firefox':
+        return b'-contentproc' in args
+    if engine == 'webkit':
+        return any(arg.endswith(b'WebKitWebProcess') for arg in args)
+    return b'--type=renderer' in args
+
+
 def processes(session, kind=None):
-    """The session's browser processes (of one --type, or all): pid -> processor seconds so far."""
+    """The session's browser processes (those that run pages with kind 'renderer', or all):
+    pid -> processor seconds so far."""
     found = {}
     for pid in session._own_processes():
         try:
             with open(f'/proc/{pid}/cmdline', 'rb') as f:
                 args = f.read().replace(b' ', b'\0').split(b'\0')  # Chromium's children: one argument
-            if kind and f'--type={kind}'.encode() not in args:
+            if kind and not shows_pages(args, session.engine):
                 continue
             with open(f'/proc/{pid}/stat') as f:
                 fields = f.read().rsplit(') ', 1)[1].split()
@@ -113,15 +124,23 @@ def views(site):
                 s.wait_until(lambda p: s.view()['shown'] == own['shown'] and s.view()['chosen'] is None, 10, 'the page\'s own view')
 
 
+def print_game_part(rows):
+    """The game's own part of the download: its JS and wasm together."""
+    game = [row for row in rows if row[0] in ('bootcamp.js', 'bootcamp.wasm')]
+    print(f'  {"the game (JS and wasm)":24} {sum(r[1] for r in game) / 1024:8.1f} KiB '
+          f'{sum(r[2] for r in game) / 1024:8.1f} KiB')
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('site', nargs='?',
                         default=os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'build-web', 'site'))
+    parser.add_argument('--engine', choices=browser_session.ENGINES, default='chromium')
     parser.add_argument('--seconds', type=float, default=10, help='length of each processor time span')
     parser.add_argument('--keys', type=int, default=100, help='key presses timed')
     parser.add_argument('--views-only', action='store_true', help='only the views table')
     args = parser.parse_args()
-    missing = browser_session.cannot_run(args.site)
+    missing = browser_session.cannot_run(args.site, args.engine)
     if missing:
         print(f'SKIP: {missing}')
         return 77
@@ -129,7 +148,7 @@ def main():
         views(args.site)
         return 0
 
-    print(f'site: {os.path.abspath(args.site)}; {os.cpu_count()} processors')
+    print(f'site: {os.path.abspath(args.site)}; {args.engine}; {os.cpu_count()} processors')
     total_plain = total_gzip = 0
     print('\nsize                        plain     gzip -9')
     for name, plain, packed in site_sizes(args.site):
@@ -137,12 +156,13 @@ def main():
         total_gzip += packed
         print(f'  {name:24} {plain / 1024:8.1f} KiB {packed / 1024:8.1f} KiB')
     print(f'  {"the whole site":24} {total_plain / 1024:8.1f} KiB {total_gzip / 1024:8.1f} KiB')
+    print_game_part(site_sizes(args.site))
 
     cold = []
     for _ in range(3):
-        with BrowserSession(args.site) as s:
+        with BrowserSession(args.site, engine=args.engine) as s:
             cold.append(first_screen_ms(s))
-    with BrowserSession(args.site) as s:
+    with BrowserSession(args.site, engine=args.engine) as s:
         warm = []
         for _ in range(5):
             s.open()
@@ -190,7 +210,8 @@ def main():
         print(f'\nkey event to screen update, {len(parsed)} keys')
         print(f'  in the terminal\'s buffer:  median {statistics.median(parsed):5.1f} ms, worst {max(parsed):5.1f} ms')
         print(f'  on the next frame:         median {statistics.median(painted):5.1f} ms, worst {max(painted):5.1f} ms')
-    views(args.site)
+    if args.engine == 'chromium':  # a phone's screen is emulated through Chromium's protocol
+        views(args.site)
     return 0
 
 
