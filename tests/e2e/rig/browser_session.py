@@ -78,6 +78,7 @@ CANNOT = {
         'installable': "the installability check is Chromium's own (its DevTools protocol)",
         'phone': "a phone's screen (its size, density and touch) is emulated through Chromium's DevTools protocol",
         'accessibility_tree': "the accessibility tree is read through Chromium's DevTools protocol",
+        'key_activation': "headless Firefox presses no focused button for WebDriver's Space",
     },
     'webkit': {
         'preload': "WebKit's WebDriver runs no script in a page before the page's own",
@@ -90,6 +91,7 @@ CANNOT = {
         'installable': "the installability check is Chromium's own (its DevTools protocol)",
         'phone': "a phone's screen (its size, density and touch) is emulated through Chromium's DevTools protocol",
         'accessibility_tree': "the accessibility tree is read through Chromium's DevTools protocol",
+        'tab_out': 'MiniBrowser has no controls of its own for Tab to reach: the focus stays in the page',
     },
 }
 CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -830,11 +832,12 @@ class BrowserSession:
 
     def focused(self):
         """The id of the element with the focus, its tag when it has none, or None when the
-        focus is not in the page."""
+        focus is not in the page (headless Firefox's page never has the focus by
+        document.hasFocus(): there, an element is focused while it is the active one)."""
         return self.driver.execute_script('''
             const e = document.activeElement;
-            if (!document.hasFocus() || !e || e === document.body) return null;
-            return e.id || e.tagName.toLowerCase();''')
+            if (!(document.hasFocus() || arguments[0]) || !e || e === document.body) return null;
+            return e.id || e.tagName.toLowerCase();''', self.engine == 'firefox')
 
     def axe(self, tags=('wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa', 'best-practice')):
         """axe-core's findings on the page as it is now, for rules with these tags (by default

@@ -72,6 +72,8 @@ CAPS = {
     'preload': "a script can run in the page before the page's own (start(preload=...))",
     'phone': "a phone's screen can be emulated: its size, density and touch (start(device=...), emulate())",
     'accessibility_tree': "the browser's accessibility tree can be read (what assistive technology reaches)",
+    'key_activation': 'Space or Enter on a focused button presses it, as the browser does for a keyboard',
+    'tab_out': "Tab moves the focus out of the page, to the browser's own controls",
 }
 
 HERE = os.path.dirname(os.path.abspath(__file__))

@@ -822,7 +822,8 @@ def page_new_game(c):
 
 def page_fits(c):
     """The page loads everything from the site, under its sub-path; shows no touch keys without a
-    touch screen; the size notice never appears; nothing goes wrong in the console."""
+    touch screen; the size notice never appears; nothing goes wrong in the console; axe-core finds
+    nothing in either view at the intro."""
     p = c.play()
     s = c.d.session
     p.at_intro()
@@ -831,6 +832,10 @@ def page_fits(c):
     p.check(s.touch_key_centre('1') is None, 'touch keys without a touch screen')
     errors = [e for e in s.console() or () if e.get('level') == 'SEVERE']
     p.check(not errors, f'console errors: {errors}')
+    for view in ('the page\'s own', 'the other'):  # page_controls' checks, in every engine
+        found = s.axe()
+        p.check(not found, f'the intro, {view} view: axe finds {found}')
+        s.click('view-switch')
 
 
 def lines_of(text):
@@ -1189,7 +1194,7 @@ TABLE = [
     (page_fits, {'page', 'keyboard'}),
     (page_text_view, {'page', 'keyboard', 'phone'}),
     (page_views, {'page', 'keyboard', 'phone'}),
-    (page_controls, {'page', 'keyboard'}),
+    (page_controls, {'page', 'keyboard', 'key_activation', 'tab_out'}),
     (page_errors, {'page', 'keyboard'}),
     (lost_keyup, {'page', 'keyboard', 'releases'}),
     (composition, {'page', 'raw_keys'}),
