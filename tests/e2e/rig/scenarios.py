@@ -1086,7 +1086,9 @@ def offline(c):
                 game = s.driver.execute_script(GAME_LOADED)
                 check(game[0] == game[1],
                       f'{sub_path}: the page runs bootcamp.js of build {game[0]} with bootcamp.wasm of build {game[1]}')
-                if game[0] == ('2' if taken else '1') and (taken or not s.driver.execute_script(SET_PENDING)):
+                # an update check, waited for (Chromium's own, after a navigation, comes later)
+                pending = s.driver.execute_script(SET_PENDING)
+                if game[0] == ('2' if taken else '1') and (taken or not pending):
                     break
                 check(time.monotonic() < deadline, f'{sub_path}: the page kept build {game[0]}; serving {folder}')
             p.pass_intro()
