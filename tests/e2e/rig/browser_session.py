@@ -41,8 +41,9 @@ sub-path, starts a browser of one engine with a fresh profile, opens the page, a
 
 It needs Debian's /usr/bin/python3 with python3-selenium and the engine's packages (chromium and
 chromium-driver; firefox-esr, nodejs and puppeteer-core, which the site's build installs from
-web/package-lock.json beside the site, or NODE_PATH; webkit2gtk-driver and xvfb); cannot_run(site, engine) tells what is missing, so that a
-test can say SKIP (exit 77) and why. Use it as a context manager, or call start() and stop().
+web/package-lock.json beside the site, or NODE_PATH; webkit2gtk-driver and xvfb);
+cannot_run(site, engine) tells what is missing, so that a test can say SKIP (exit 77) and why.
+Use it as a context manager, or call start() and stop().
 """
 import fnmatch
 import functools
