@@ -41,9 +41,12 @@ add_custom_command(
   COMMENT "Installing the terminal for the page and the checker for its tests (npm ci)"
   VERBATIM)
 
+# The page's title shows the project's version.
+configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${CMAKE_BINARY_DIR}/index.html @ONLY)
+
 # What goes into the site, from where.
 set(BOOTCAMP_SITE_FILES
-  "${CMAKE_SOURCE_DIR}/web/index.html|index.html"
+  "${CMAKE_BINARY_DIR}/index.html|index.html"
   "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
   "${CMAKE_SOURCE_DIR}/web/page.css|page.css"
   "${BOOTCAMP_XTERM}/lib/xterm.js|xterm.js"
