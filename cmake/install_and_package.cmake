@@ -1,9 +1,23 @@
 # Installs the game where games go (games/ under the prefix, the manual page in section 6) and
-# packages it for Debian with CPack.
+# packages it with CPack: for Debian, and for Windows the zip a player downloads.
 include(GNUInstallDirs)
 
+set(CPACK_PACKAGE_NAME bootcamp)
+set(CPACK_PACKAGE_VENDOR "The bootcamp developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn-based text game about getting through boot camp")
+set(CPACK_STRIP_FILES ON)
+
+# Windows: what a player downloads, bootcamp-VERSION-win64.zip, with the game (statically linked,
+# so it needs no DLL beside it; stripped) and a short text for Windows players, both at the zip's
+# top: Explorer's "Extract All" makes the one folder. Lines end in CR LF for every Notepad.
 if(WIN32)
-  install(TARGETS bootcamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS bootcamp RUNTIME DESTINATION .)
+  configure_file(docs/windows_readme.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME bootcamp-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  include(CPack)
   return()
 endif()
 
@@ -37,9 +51,6 @@ install(FILES ${BOOTCAMP_INSTALLED_MANUAL} DESTINATION ${CMAKE_INSTALL_MANDIR}/m
 
 set(BOOTCAMP_MAINTAINER "The bootcamp developers <bootcamp@example.org>"
   CACHE STRING "The Maintainer field of the Debian package")
-set(CPACK_PACKAGE_NAME bootcamp)
-set(CPACK_PACKAGE_VENDOR "The bootcamp developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn-based text game about getting through boot camp")
 # Debian wants the long description in lines of at most 80 characters.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "A recruit has made the mistake of joining the Marines. Each day brings one"
@@ -50,7 +61,6 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "speak the kitty keyboard protocol it follows each key as it is held.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BOOTCAMP_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION games)

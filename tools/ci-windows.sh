@@ -40,15 +40,13 @@ trap stop_wine EXIT
 (wineserver -p && wine cmd /c exit) </dev/null >/dev/null 2>&1 &
 WINE_STARTING=$!
 
-step "configure $BUILD (MinGW-w64, warnings as errors, GoogleTest from /usr/src/googletest)"
+step "configure $BUILD: the windows preset (MinGW-w64, warnings as errors, GoogleTest from /usr/src/googletest)"
 if [ -e "$BUILD" ] && [ ! -f "$BUILD/CMakeCache.txt" ]; then
     echo "$BUILD is there and is no build folder: not removing it" >&2
     exit 1
 fi
 rm -rf "$BUILD"
-cmake -S . -B "$BUILD" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DBOOTCAMP_TESTS=ON -DBOOTCAMP_WERROR=ON \
-    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DFETCHCONTENT_SOURCE_DIR_GOOGLETEST=/usr/src/googletest >/dev/null
+cmake --preset windows -B "$BUILD" >/dev/null
 
 step "build"
 if ! cmake --build "$BUILD" -j"$(nproc)" >"$BUILD/build.log" 2>&1; then

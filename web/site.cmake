@@ -59,9 +59,12 @@ add_custom_command(
   COMMENT "Installing the terminal for the page and what its tests use (npm ci)"
   VERBATIM)
 
+# The page's title shows the project's version.
+configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${CMAKE_BINARY_DIR}/index.html @ONLY)
+
 # What goes into the site, from where.
 set(BOOTCAMP_SITE_FILES
-  "${CMAKE_SOURCE_DIR}/web/index.html|index.html"
+  "${CMAKE_BINARY_DIR}/index.html|index.html"
   "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
   "${CMAKE_SOURCE_DIR}/web/page.css|page.css"
   "${CMAKE_SOURCE_DIR}/web/manifest.webmanifest|manifest.webmanifest"

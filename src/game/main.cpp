@@ -1,23 +1,39 @@
-// Program entry: seed, catalogue, play order, the terminal, the game; the one place errors reach
-// the player and the exit status is chosen.
+// Program entry: the command line, seed, catalogue, play order, the terminal, the game; the one place
+// errors reach the player and the exit status is chosen.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <string_view>
+#include <vector>
 
+#include "game/command_line.h"
 #include "game/event_turn.h"
 #include "game/game_loop.h"
 #include "game/play_order.h"
 #include "platform/platform.h"
 #include "state/event_catalog.h"
 
-int main() {
+int main(int argc, char* argv[]) {
     // Fully buffered: each screen update reaches the terminal in one write when a key wait begins.
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     try {
+        // Before anything touches the terminal. The page calls main with argc 0: no program name either.
+        std::vector<std::string_view> arguments;
+        for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+        const CommandLine commandLine = readCommandLine(arguments);
+        switch (commandLine.asked) {
+        case Asked::nothingKnown: std::cerr << unknownArgumentText(commandLine.unknown); return 2;
+        case Asked::version: std::cout << versionText(); return 0;
+        case Asked::help:
+            buildEventCatalog();
+            std::cout << helpText(layoutSize(eventCatalog));
+            return 0;
+        case Asked::play: break;
+        }
         std::srand(static_cast<std::uint32_t>(std::time(nullptr)));
         buildEventCatalog();
         shuffleEvents();

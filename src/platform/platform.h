@@ -44,7 +44,7 @@ struct EarlyEnd {
 // Makes the terminal ready for the layout. Throws std::runtime_error with a
 // one-line reason when the game cannot run here (for example when standard input or output is
 // not a terminal).
-void openTerminal(const ScreenLayout& layout);
+void openTerminal(const ScreenLayout& wanted);
 
 // Gives the terminal back as it was. Safe to call more than once.
 void closeTerminal(HandBack how);

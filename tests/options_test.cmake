@@ -1,0 +1,73 @@
+# The game's options, answered with no terminal at all: standard input /dev/null, output to pipes.
+# Exit statuses, which text goes where, no escape byte anywhere, --version against the project's.
+# cmake -DGAME=<bootcamp> [-DEMULATOR=<wine>] -DVERSION=<x.y.z> [-DLAYOUT_SIZE=<tool>] -P options_test.cmake
+string(ASCII 27 esc)
+
+# Runs the game with the arguments; sets status, out and err (line ends as on POSIX), and fails
+# when either output holds an escape byte.
+function(play)
+  execute_process(COMMAND ${EMULATOR} ${GAME} ${ARGN} INPUT_FILE /dev/null
+    RESULT_VARIABLE result OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr TIMEOUT 60)
+  string(REPLACE "\r\n" "\n" stdout "${stdout}")
+  string(REPLACE "\r\n" "\n" stderr "${stderr}")
+  set(status "${result}" PARENT_SCOPE)
+  set(out "${stdout}" PARENT_SCOPE)
+  set(err "${stderr}" PARENT_SCOPE)
+  string(FIND "${stdout}${stderr}" "${esc}" at)
+  if(NOT at EQUAL -1)
+    set(out "${stdout}")
+    set(err "${stderr}")
+    fail("${ARGN}: an escape byte written")
+  endif()
+endfunction()
+
+function(fail what)
+  string(REPLACE "${esc}" "<ESC>" what "${what}")
+  string(REPLACE "${esc}" "<ESC>" shown_out "${out}")
+  string(REPLACE "${esc}" "<ESC>" shown_err "${err}")
+  message(SEND_ERROR "${what}: status ${status}\nstdout: [${shown_out}]\nstderr: [${shown_err}]")
+endfunction()
+
+play(--help)
+set(help "${out}")
+if(NOT (status EQUAL 0 AND err STREQUAL "" AND
+        out MATCHES "^Usage: bootcamp .*ENTER.*0, 1, 2.*Q .*Ctrl\\+C.*--help.*--version.*\n$"))
+  fail("--help: the usage, the keys and the options on stdout, status 0, nothing on stderr")
+endif()
+if(LAYOUT_SIZE)
+  execute_process(COMMAND ${LAYOUT_SIZE} OUTPUT_VARIABLE size OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX REPLACE "^([0-9]+) ([0-9]+)$" "at least \\1 columns and \\2 rows" needed "${size}")
+  string(FIND "${help}" "${needed}" at)
+  if(at EQUAL -1)
+    fail("--help does not give the terminal size the game checks for, ${needed}")
+  endif()
+endif()
+
+play(-h)
+if(NOT (status EQUAL 0 AND out STREQUAL help))
+  fail("-h: not the same as --help")
+endif()
+play(--version --help)
+if(NOT (status EQUAL 0 AND out STREQUAL help))
+  fail("--version --help: not the help")
+endif()
+
+play(--version)
+if(NOT (status EQUAL 0 AND out STREQUAL "bootcamp ${VERSION}\n" AND err STREQUAL ""))
+  fail("--version: not 'bootcamp ${VERSION}' alone on stdout with status 0")
+endif()
+
+# An argument the game does not know outweighs the options around it; control characters are
+# spelt out, never written.
+foreach(arguments "--bogus" "--help;--bogus" "${esc}[2J" "-h;play")
+  list(GET arguments -1 unknown)
+  string(REPLACE "${esc}" "\\x1b" named "${unknown}")
+  play(${arguments})
+  string(FIND "${err}" "'${named}'" at)
+  string(REGEX MATCHALL "\n" lines "${err}")
+  list(LENGTH lines lines)
+  if(NOT (status EQUAL 2 AND out STREQUAL "" AND lines EQUAL 1 AND NOT at EQUAL -1 AND
+          err MATCHES "^bootcamp: .*--help"))
+    fail("${arguments}: not status 2 with one line on stderr naming '${named}' and pointing at --help")
+  endif()
+endforeach()
