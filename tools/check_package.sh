@@ -45,7 +45,7 @@ INSTALLED=1
 apt-get install -y "$DEB"
 [ -x "$GAME" ] || fail "$GAME not installed"
 PAGE=$(MANWIDTH=80 man --no-hyphenation bootcamp 2>/dev/null)
-grep -q 'at least [0-9]* columns' <<<"$PAGE" || fail "man bootcamp does not show the page"
+grep -qE 'at least [0-9]+ +columns' <<<"$PAGE" || fail "man bootcamp does not show the page"
 
 echo "== play the installed game"
 # The end-to-end rig in tmux: the intro, the first Event, Ctrl+C; the terminal given back. Its
