@@ -11,6 +11,7 @@ import subprocess
 import termios
 import time
 
+from .driver import wait_until
 from .inside import MARKER
 from .model import Canvas
 from .pty_driver import NUM_LOCK, RELEASE, kitty_key
@@ -797,6 +798,8 @@ def page_new_game(c):
     layouts = 'layouts' in c.caps
     p = c.play()
     s = c.d.session
+    p.at_intro()
+    seeded = time.time()    # the game has seeded by now, from the clock's second
     p.pass_intro()
     s.tap('Digit1', modifiers=('ctrl',))
     p.quiet('Ctrl+1')
@@ -806,6 +809,8 @@ def page_new_game(c):
         p.quiet('the key that types a, where Q sits on a US board')
     p.end_by_quit(send=lambda: s.tap('KeyA', key='q') if layouts else s.tap('KeyQ'))
     p.check(s.driver.execute_script("return !document.getElementById('game-over').hidden;"), 'no new game offered')
+    # the next game seeds in a later second, so its order is a new one (a short run may end first)
+    p.check(wait_until(lambda: time.time() >= int(seeded) + 1, 2), 'the clock stands still')
     c.d.new_game(by_enter=True)
     p.new_run()
     p.at_intro()
