@@ -80,9 +80,15 @@ TEST(TypedKeys, RepeatsAreOneHeldKeySecondPressesWaitForAThird) {
     EXPECT_EQ(typedAt({0, 300}, 449), "D");
     EXPECT_EQ(typedAt({0, 300}, 450), "DUD");
     EXPECT_EQ(typedAt({0, 300, 1200}, 1200), "DUDUD");
-    // after the repeats stopped, the next character is a press at once
+    // soon after the repeats stopped: a press once no repeat followed it, late repeats go on
+    // with the hold (the key up); later still, a press at once
     held.push_back(1800);
-    EXPECT_EQ(typedAt(held, 1800), "DUD");
+    EXPECT_EQ(typedAt(held, 1949), "DU");
+    EXPECT_EQ(typedAt(held, 1950), "DUD");
+    held.push_back(1830);
+    EXPECT_EQ(typedAt(held, 2500), "DU");
+    held.push_back(3000);
+    EXPECT_EQ(typedAt(held, 3000), "DUD");
 
     // a different key lets go of the first at once, a second character of it counting as a press
     KeyTimeline keys;

@@ -52,10 +52,20 @@ void TypedKeys::typed(std::int32_t vk, std::int64_t nowMs, KeyTimeline& keys) {
     elapse(nowMs, keys);
     if (phase != Phase::none && vk != key) letGo(keys);
     switch (phase) {
-    case Phase::none: newPress(vk, nowMs, keys); return;
+    case Phase::none:
+        if (vk == stoppedKey && nowMs - stoppedMs < firstDelayMs) {
+            phase = Phase::lateSeen;
+            key = vk;
+            break;
+        }
+        stoppedKey = -1;
+        newPress(vk, nowMs, keys);
+        return;
     case Phase::pressed: phase = Phase::secondSeen; break;
     case Phase::secondSeen:
     case Phase::repeating: phase = Phase::repeating; break;
+    case Phase::lateSeen:
+    case Phase::lateRepeats: phase = Phase::lateRepeats; break;
     }
     lastMs = nowMs;
 }
@@ -65,26 +75,33 @@ std::optional<std::int64_t> TypedKeys::deadline() const {
     case Phase::none: return std::nullopt;
     case Phase::pressed: return lastMs + firstDelayMs;
     case Phase::secondSeen:
-    case Phase::repeating: return lastMs + repeatGapMs;
+    case Phase::repeating:
+    case Phase::lateSeen:
+    case Phase::lateRepeats: return lastMs + repeatGapMs;
     }
     return std::nullopt;
 }
 
 void TypedKeys::elapse(std::int64_t nowMs, KeyTimeline& keys) {
     while (phase != Phase::none && nowMs >= *deadline()) {
-        if (phase == Phase::secondSeen) {
-            // no third character came at repeat speed: the second was pressed by hand
+        if (phase == Phase::secondSeen || phase == Phase::lateSeen) {
+            // no more characters came at repeat speed: this one was pressed by hand
             newPress(key, lastMs, keys);
         } else {
             keys.release(key);
+            if (phase != Phase::pressed) {
+                stoppedKey = key;
+                stoppedMs = lastMs;
+            }
             phase = Phase::none;
         }
     }
 }
 
 void TypedKeys::letGo(KeyTimeline& keys) {
+    stoppedKey = -1;  // another key between: what follows is no repeat of this one
     if (phase == Phase::none) return;
-    if (phase == Phase::secondSeen) newPress(key, lastMs, keys);
+    if (phase == Phase::secondSeen || phase == Phase::lateSeen) newPress(key, lastMs, keys);
     keys.release(key);
     phase = Phase::none;
 }

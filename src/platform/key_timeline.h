@@ -43,8 +43,9 @@ private:
 // other at repeat speed, with no other key between them, are that key held down: one press, and
 // a release once they stop. Whether a second character of the key starts the repeats or is a
 // second press by hand is known only when a third follows at repeat speed, so the second one
-// alone is counted once that time has passed; every other character counts at once, the first
-// after the repeats stopped included (a repeat is never that late).
+// alone is counted once that time has passed. So is a character of a key soon after its repeats
+// stopped: a late repeat (a slow link, a busy machine) goes on with the hold, the key still up,
+// rather than counting as a press nobody made. Every other character counts at once.
 class TypedKeys {
 public:
     // The longest first repeat delay a system uses (X: 660 ms, GNOME: 500 ms).
@@ -68,14 +69,19 @@ public:
 
 private:
     enum class Phase {
-        none,        // no typed key is down
-        pressed,     // one character: the key is down until its first repeat delay is over
-        secondSeen,  // a second character within that delay: a repeat or a new press, not known yet
-        repeating,   // repeats: down while they keep coming
+        none,         // no typed key is down
+        pressed,      // one character: the key is down until its first repeat delay is over
+        secondSeen,   // a second character within that delay: a repeat or a new press, not known yet
+        repeating,    // repeats: down while they keep coming
+        lateSeen,     // a character soon after the repeats stopped: a press, or late repeats
+        lateRepeats,  // late repeats: the hold goes on, the key up
     };
     Phase phase = Phase::none;
     std::int32_t key = 0;
     std::int64_t lastMs = 0;  // when its last character came
+    // The key whose repeats stopped last, and when its last character came.
+    std::int32_t stoppedKey = -1;
+    std::int64_t stoppedMs = 0;
 
     void newPress(std::int32_t vk, std::int64_t nowMs, KeyTimeline& keys);
 };
