@@ -34,8 +34,15 @@ async function keepTheSet() {
 // started with, and the next visit takes the new set whole.
 self.addEventListener('install', (event) => event.waitUntil(keepTheSet()));
 
-self.addEventListener('activate', (event) => event.waitUntil(caches.keys().then((names) => Promise.all(
-  names.filter((name) => name.startsWith(PREFIX) && name !== CACHE).map((name) => caches.delete(name))))));
+// The sets this one replaces go a while after it takes over, not at once: a page whose load began
+// under the old worker still takes the rest of its files from the old set, never a mix. A sweep
+// that does not happen (the worker stopped first) is made by the next set's.
+function dropOldSets() {
+  return caches.keys().then((names) => Promise.all(
+    names.filter((name) => name.startsWith(PREFIX) && name !== CACHE).map((name) => caches.delete(name))));
+}
+const OLD_SETS_KEPT_MS = 20000;
+self.addEventListener('activate', () => setTimeout(dropOldSets, OLD_SETS_KEPT_MS));
 
 // The site's files from this version's set; anything else from the network.
 self.addEventListener('fetch', (event) => {
