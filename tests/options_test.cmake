@@ -36,11 +36,15 @@ if(NOT (status EQUAL 0 AND err STREQUAL "" AND
 endif()
 if(LAYOUT_SIZE)
   execute_process(COMMAND ${LAYOUT_SIZE} OUTPUT_VARIABLE size OUTPUT_STRIP_TRAILING_WHITESPACE)
-  string(REGEX REPLACE "^([0-9]+) ([0-9]+)$" "at least \\1 columns and \\2 rows" needed "${size}")
-  string(FIND "${help}" "${needed}" at)
-  if(at EQUAL -1)
-    fail("--help does not give the terminal size the game checks for, ${needed}")
-  endif()
+  string(REGEX REPLACE "^([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+)$"
+    "at least \\3 columns and \\4 rows;\\5 columns;\\1 columns and \\2 rows" windows "${size}")
+  string(REGEX REPLACE "[ \n]+" " " said "${help}")
+  foreach(needed IN LISTS windows)
+    string(FIND "${said}" "${needed}" at)
+    if(at EQUAL -1)
+      fail("--help does not give the windows the game plays in: '${needed}'")
+    endif()
+  endforeach()
 endif()
 
 play(-h)
@@ -55,6 +59,17 @@ endif()
 play(--version)
 if(NOT (status EQUAL 0 AND out STREQUAL "bootcamp ${VERSION}\n" AND err STREQUAL ""))
   fail("--version: not 'bootcamp ${VERSION}' alone on stdout with status 0")
+endif()
+
+# --stacked is an option of the game: with no terminal, the game says so (status 1), and the help
+# outweighs it.
+play(--stacked)
+if(NOT (status EQUAL 1 AND out STREQUAL "" AND err MATCHES "terminal|console"))
+  fail("--stacked: not taken as an option of the game")
+endif()
+play(--stacked --help)
+if(NOT (status EQUAL 0 AND out STREQUAL help))
+  fail("--stacked --help: not the help")
 endif()
 
 # An argument the game does not know outweighs the options around it; control characters are

@@ -8,6 +8,7 @@
 #include "game/event_turn.h"
 #include "platform/platform.h"
 #include "platform/screen_cells.h"
+#include "platform/window_fit.h"
 #include "scripted_backend.h"
 #include "state/conditions.h"
 
@@ -16,6 +17,7 @@ constexpr int enter = 13;
 constexpr int q = 81;
 constexpr int digit(int n) { return 48 + n; }
 constexpr ScreenSize layout{133, 15};
+const ScreenLayout probeLayout{layout, 80, 9, 100, 22, {}, {}};
 
 // Option i raises Sanity by i + 1, so the change tells which Option was taken.
 const Event probe{"Probe", {{" a", {1, 1}, "A"}, {" b", {1, 2}, "B"}, {" c", {1, 3}, "C"}}};
@@ -28,9 +30,9 @@ struct Core : ::testing::Test {
     }
 
     // What the opening wrote.
-    static std::string open(bool releasesReported = true) {
+    static std::string open(bool releasesReported = true, const ScreenLayout& layout = probeLayout) {
         scripted.opening.releasesReported = releasesReported;
-        return captureOutput([] { openTerminal({layout, 80, 9, 100}); });
+        return captureOutput([&] { openTerminal(layout); });
     }
 
     // Each inner list is what one read of the backend returns.
@@ -168,7 +170,7 @@ TEST_F(Core, CtrlCReportedAsAKeyEndsByInterrupt) {
 TEST_F(Core, TheSetUpGoesOutWithTheFirstScreenAndTheHandBackOnce) {
     scripted.opening.firstBytes = "<set-up>";
     const std::string first = captureOutput([] {
-        openTerminal({layout, 80, 9, 100});
+        openTerminal(probeLayout);
         std::fputs("intro", stdout);
     });
     EXPECT_EQ(first, "<set-up>intro");  // nothing waited for, nothing written apart
@@ -180,34 +182,98 @@ TEST_F(Core, TheSetUpGoesOutWithTheFirstScreenAndTheHandBackOnce) {
     EXPECT_EQ(scripted.outputAtClose, -1);
 }
 
-TEST_F(Core, TooSmallShowsTheNoticeDropsKeysAndComesBackWithEveryKeyUp) {
-    scripted.size = ScreenSize{100, 15};
+TEST_F(Core, WhereNothingFitsTheNoticeDropsKeysAndTheGameComesBackWithEveryKeyUp) {
+    const ScreenLayout turns = screenLayout({probe});
+    scripted.size = ScreenSize{70, 15};
     scripted.opening.resizeReported = false;
-    scripted.reads.push_back({{down(digit(1))}, ScreenSize{100, 15}});
-    scripted.reads.push_back({{}, ScreenSize{133, 15}});
-    EXPECT_NE(open(true).find("at least 133 columns and 15 rows; this one has 100 columns"), std::string::npos);
+    scripted.reads.push_back({{down(digit(1))}, ScreenSize{70, 15}});
+    scripted.reads.push_back({{}, ScreenSize{70, 20}});
+    // the notice names the smallest window that plays: as narrow as it may be, as many rows as that needs
+    EXPECT_NE(open(true, turns).find("at least 40 columns and 20 rows; this one has 70 columns and 15 rows"),
+              std::string::npos);
     // the size is looked at while the notice is up; then what is already waiting is read too
     EXPECT_EQ(scripted.timeouts, (std::vector<std::optional<int>>{250, 250, 0}));
     script({{down(digit(2))}});
     EXPECT_EQ(play(1), (Taken{2}));  // the 1 pressed while the notice was up is not held
 
     // a digit held when the window shrinks is up when the game comes back
-    open(true);
+    open(true, turns);
     script({{down(digit(1))}});
-    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{100, 15}});
-    scripted.reads.push_back({{}, ScreenSize{133, 15}});
+    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{30, 40}});
+    scripted.reads.push_back({{}, ScreenSize{70, 20}});
     script({{down(enter)}, {down(digit(2))}});
     EXPECT_EQ(play(2), (Taken{1, 2}));
 
     // an ENTER typed while the notice was up, still unread when the window is large again, goes
     // with the notice: the turn still waits for ENTER
-    open(true);
+    open(true, turns);
     script({{down(digit(1))}});
-    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{100, 15}});
+    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{70, 15}});
     scripted.reads.push_back({{}, ScreenSize{133, 15}});
     scripted.reads.push_back({{down(enter)}, std::nullopt, true});
     script({{down(digit(2))}});
     EXPECT_EQ(play(2), (Taken{1}));
+}
+
+TEST_F(Core, InAWindowTheLayoutDoesNotFitTheScreenIsLaidOutAnewWithTheSameKeys) {
+    // the same keys typed ahead, in a window the layout fits and in three it does not
+    const ScreenLayout turns = screenLayout({probe});
+    std::string asDrawn;
+    for (const ScreenSize window : {ScreenSize{140, 40}, ScreenSize{110, 13}, ScreenSize{80, 24}, ScreenSize{40, 20}}) {
+        scripted.reset();
+        keyLatch.fill(0);
+        resetRecruit();
+        scripted.size = window;
+        open(false, turns);
+        script({{tap(digit(2)), tap(enter), tap(digit(0))}});
+        std::string output;
+        EXPECT_EQ(play(2, &output), (Taken{2, 0}));
+        if (asDrawn.empty()) {
+            asDrawn = output;
+            continue;
+        }
+        // the terminal shows the game's screen as laid out for the window, not one byte of its own
+        // layout's moves; cut short, the cursor goes under the rows that layout takes
+        ScreenCells game(turns.size);
+        game.write(asDrawn);
+        ScreenCells terminal(window);
+        terminal.write(output);
+        const std::optional<WindowPlan> plan = planWindow(turns, window, LayoutChoice::fitted);
+        ASSERT_TRUE(plan);
+        EXPECT_EQ(terminal.cells(), fitScreen(game.cells(), turns, *plan)) << window.columns << "x" << window.rows;
+        EXPECT_EQ(output.find(at(10, 81)), std::string::npos);
+        EXPECT_EQ(scripted.cutShort, at(plan->rows, 1) + "\r\n");
+    }
+}
+
+TEST_F(Core, AResizeLaysTheScreenOutAgainAtOnceAndGrowingBackGivesTheLayoutAsDrawn) {
+    const ScreenLayout turns = screenLayout({probe});
+    open(true, turns);
+    // answered; the window shrinks to 80x24 and grows back while the outcome is shown; ENTER
+    script({{down(digit(1)), up(digit(1))}});
+    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{80, 24}});
+    scripted.reads.push_back({{{BackendEventKind::resized}}, ScreenSize{140, 40}});
+    script({{down(enter), up(enter)}});
+    std::string output;
+    ASSERT_EQ(play(1, &output), (Taken{1}));
+    ASSERT_EQ(scripted.outputAtRead.size(), 4U);
+    const auto between = [&](std::size_t read) {
+        const auto from = static_cast<std::size_t>(scripted.outputAtRead[read]);
+        return output.substr(from, static_cast<std::size_t>(scripted.outputAtRead[read + 1]) - from);
+    };
+    ScreenCells game(turns.size);
+    game.write(output.substr(0, static_cast<std::size_t>(scripted.outputAtRead[1])));
+
+    // small: the screen laid out for it, from an erase, in no more bytes than its text and a move a row
+    const std::string small = between(1);
+    ScreenCells terminal({80, 24});
+    terminal.write("stale text\n\x1b[5;5Hmore");
+    terminal.write(small);
+    EXPECT_EQ(terminal.cells(), fitScreen(game.cells(), turns, *planWindow(turns, {80, 24}, LayoutChoice::fitted)));
+    EXPECT_TRUE(small.starts_with("\x1b[2J"));
+    EXPECT_LE(small.size(), 200U);
+    // large again: the game's own screen, as a redraw draws it
+    EXPECT_EQ(between(2), game.redraw());
 }
 
 TEST_F(Core, QWhileTooSmallQuits) {
@@ -216,7 +282,7 @@ TEST_F(Core, QWhileTooSmallQuits) {
     std::optional<EarlyEnd> ended;
     const std::string shown = captureOutput([&] {
         try {
-            openTerminal({layout, 80, 9, 100});
+            openTerminal(probeLayout);
         } catch (const EarlyEnd& end) {
             ended = end;
         }

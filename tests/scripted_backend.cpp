@@ -17,11 +17,17 @@ void ScriptedBackend::reset() {
     timeouts.clear();
     outputAtRead.clear();
     outputAtClose = -1;
+    cutShort.clear();
 }
 
 namespace backend {
 
-BackendOpening open(const ScreenLayout&, std::string_view) { return scripted.opening; }
+BackendOpening open(const ScreenLayout&, std::string_view cutShort) {
+    scripted.cutShort = cutShort;
+    return scripted.opening;
+}
+
+void setCutShort(std::string_view bytes) { scripted.cutShort = bytes; }
 
 void close() { scripted.outputAtClose = outputSoFar(); }
 

@@ -33,6 +33,7 @@ struct ScriptedBackend {
     // closed); the tests capture standard output and cut it at these points.
     std::vector<long> outputAtRead;
     long outputAtClose = -1;
+    std::string cutShort;  // what the backend would write first, were the game cut short now
 
     void reset();  // back to the state above: nothing scripted, nothing recorded
 };

@@ -1,6 +1,7 @@
 // The scripted keyboard linked into the game tests in place of the platform layer.
 #include "scripted_keyboard.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "platform/platform.h"
@@ -23,7 +24,7 @@ const std::vector<std::int32_t>& keysPolled() { return polled; }
 
 int waitsMade() { return waits; }
 
-void openTerminal(const ScreenLayout&) {}
+void openTerminal(const ScreenLayout&, LayoutChoice) {}
 
 void closeTerminal(HandBack) {}
 
@@ -34,7 +35,14 @@ std::string& platformSaw() {
     return bytes;
 }
 
-void screenWritten(std::string_view bytes) { platformSaw() += bytes; }
+// The game's bytes to standard output, as a terminal's platform layer puts them, for the tests that
+// capture it.
+void writeScreen(std::string_view bytes) {
+    platformSaw() += bytes;
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void showScreen() { std::fflush(stdout); }
 
 bool isKeyDown(std::int32_t vk) {
     polled.push_back(vk);

@@ -99,27 +99,21 @@ std::string eventJson(const Event& event) {
 }  // namespace
 
 // The platform layer, scripted.
-void openTerminal(const ScreenLayout&) {}
+void openTerminal(const ScreenLayout&, LayoutChoice) {}
 void closeTerminal(HandBack) {}
 void endByInterrupt() { throw ScriptEnded{}; }
 bool isKeyDown(std::int32_t vk) { return step < keys.size() && keys[step] == vk; }
 void waitForKeyboard() {
     if (++step >= keys.size()) throw ScriptEnded{};
 }
-void screenWritten(std::string_view bytes) { written += bytes; }
+void writeScreen(std::string_view bytes) { written += bytes; }
+void showScreen() {}
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTPUT.json\n", argv[0]);
         return 2;
     }
-    // the game's own output path writes to standard output too: not wanted here
-#ifdef _WIN32
-    if (!std::freopen("NUL", "w", stdout)) return 1;
-#else
-    if (!std::freopen("/dev/null", "w", stdout)) return 1;
-#endif
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);  // a write a character is slow under wine
     buildEventCatalog();
     const ScreenSize layout = layoutSize(eventCatalog);
     // the notice with markers in place of the window's size

@@ -1,4 +1,4 @@
-// The conditions panel: title, a text line and a gauge bar per condition, at columns 81 to 102.
+// The conditions panel: title, a text line and a gauge bar per condition, right of the Event's side.
 #include "console/conditions_panel.h"
 
 #include <string>
@@ -7,7 +7,7 @@
 #include "state/conditions.h"
 
 void drawConditions() {
-    // The title is centred over the panel's 22 columns; everything else starts at column 81.
+    // The title is centred over the panel's columns; everything else starts at its first column.
     printCentered("Conditions", {panelColumn, 0});
     for (std::size_t i = 0; i < conditions.size(); ++i) {
         const auto row = static_cast<std::int32_t>(2 * i);

@@ -3,8 +3,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
 #include <string>
 
 #include "platform/platform.h"
@@ -19,18 +17,10 @@ std::int32_t centredColumn(ScreenPos pos, std::size_t n) {
 }
 }  // namespace
 
-// Formatted once: the bytes go to the screen's record and to standard output alike. A single
-// character ("%c", as every blank of a wipe is written) needs no formatting at all.
+// Formatted once; the bytes go to the platform, which puts them on the terminal.
 void printFormatted(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    if (std::strcmp(format, "%c") == 0) {
-        const char byte = static_cast<char>(va_arg(args, int));
-        va_end(args);
-        screenWritten({&byte, 1});
-        std::fputc(static_cast<unsigned char>(byte), stdout);
-        return;
-    }
     std::va_list again;
     va_copy(again, args);
     char small[64];
@@ -45,21 +35,21 @@ void printFormatted(const char* format, ...) {
             std::vsnprintf(large.data(), large.size(), format, again);
             bytes = large.data();
         }
-        screenWritten({bytes, size});
-        std::fwrite(bytes, 1, size, stdout);
+        writeScreen({bytes, size});
     }
     va_end(again);
 }
 
-void insertText(const std::string& text) {
-    screenWritten(text);
-    std::cout << text;
+// What "%c" formats, without the formatting.
+void printCharacter(char ch) { writeScreen({&ch, 1}); }
+
+void printBlanks(std::int32_t count) {
+    if (count > 0) writeScreen(std::string(static_cast<std::size_t>(count), ' '));
 }
 
-void flushScreen() {
-    std::cout.flush();
-    std::fflush(stdout);
-}
+void insertText(const std::string& text) { writeScreen(text); }
+
+void flushScreen() { showScreen(); }
 
 void clearScreen() { printFormatted("\x1b[2J"); }
 
@@ -73,7 +63,7 @@ void printAt(std::string text, ScreenPos pos) {
             ++row;
             moveCursor(row + 1, pos.x + 1);
         } else {
-            printFormatted("%c", ch);
+            printCharacter(ch);
         }
     }
 }

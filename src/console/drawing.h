@@ -15,11 +15,12 @@ void printAt(std::string text, ScreenPos pos);
 void printCentered(std::string text, ScreenPos pos);  // each line centred over 22 columns
 std::string makeBar(std::int32_t value);
 
-// The two output paths to standard output. Both go through the same stdio buffer, so the
-// bytes reach the terminal in the order of the calls; both hand their bytes to the platform's
-// screen record too.
+// The output paths. Every one hands its bytes to the platform layer, in the order of the calls;
+// the platform puts them on the terminal.
 void printFormatted(const char* format, ...);  // formatted printing
-void insertText(const std::string& text);      // stream insertion into std::cout
+void printCharacter(char ch);                  // one character, as "%c" formats it
+void printBlanks(std::int32_t count);          // a run of blanks, one "%c" of a blank each, in one call
+void insertText(const std::string& text);      // stream insertion of a whole text
 
 // Sends everything drawn so far to the terminal; called as each key wait begins.
 void flushScreen();

@@ -13,7 +13,9 @@ bool isHelp(std::string_view argument) { return argument == "--help" || argument
 CommandLine readCommandLine(const std::vector<std::string_view>& arguments) {
     CommandLine read{Asked::play, ""};
     for (const std::string_view argument : arguments) {
-        if (isHelp(argument)) {
+        if (argument == "--stacked") {
+            read.layout = LayoutChoice::stacked;
+        } else if (isHelp(argument)) {
             if (read.asked != Asked::nothingKnown) read.asked = Asked::help;
         } else if (argument == "--version") {
             if (read.asked == Asked::play) read.asked = Asked::version;
@@ -24,8 +26,11 @@ CommandLine readCommandLine(const std::vector<std::string_view>& arguments) {
     return read;
 }
 
-std::string helpText(ScreenSize layout) {
-    return "Usage: bootcamp [--help | --version]\n"
+std::string helpText(const WindowsThatPlay& windows) {
+    const auto size = [](ScreenSize window) {
+        return std::to_string(window.columns) + " columns and " + std::to_string(window.rows) + " rows";
+    };
+    return "Usage: bootcamp [--stacked] [--help | --version]\n"
            "\n"
            "A turn-based text game: get a recruit through boot camp. Each day brings one\n"
            "scenario with three answers; every answer moves the recruit's Health, Sanity,\n"
@@ -38,11 +43,19 @@ std::string helpText(ScreenSize layout) {
            "  Q           quit, on the end screen\n"
            "  Ctrl+C      end the game at once\n"
            "\n"
-           "The game needs a terminal window of at least " +
-           std::to_string(layout.columns) + " columns and " + std::to_string(layout.rows) +
-           " rows.\n"
+           "Window size:\n"
+           "  at least " +
+           size(windows.unwrapped) + "; narrower, down to " + std::to_string(windows.narrowest.columns) +
+           " columns,\n"
+           "  with more rows (" +
+           std::to_string(windows.narrowest.rows) + " at " + std::to_string(windows.narrowest.columns) +
+           " columns); from " + size(windows.asDrawn) +
+           "\n"
+           "  the full layout, with the gauges beside the Event\n"
            "\n"
            "Options:\n"
+           "  --stacked   one column at any window size: the Event, the answer's effects,\n"
+           "              then the gauges, each on rows of their own (for a screen reader)\n"
            "  -h, --help  show this text and exit\n"
            "  --version   show the version and exit\n"
            "\n" BOOTCAMP_READ_MORE "\n";

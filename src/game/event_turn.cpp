@@ -24,8 +24,27 @@ std::size_t chooseOption(std::size_t optionCount) {
     }
 }
 
-void writeBlanks(int count) {
-    for (int i = 0; i < count; ++i) printFormatted("%c", ' ');
+// Where a turn writes, zero-based: the prompt; one row per Option from the fourth row; the
+// outcome from two rows under the last Option, whatever the prompt's length.
+constexpr ScreenPos promptAt{0, 1};
+ScreenPos optionAt(std::int32_t i) { return {0, i + 3}; }
+ScreenPos outcomeAt(std::int32_t optionCount) { return {0, optionCount + 4}; }
+
+std::string optionLine(std::int32_t i, const Option& option) { return std::to_string(i) + ")" + option.label; }
+
+// Each line of a text as printAt writes it, on the rows from `at` down, added to those rows' texts.
+void addLines(std::vector<std::vector<std::string>>& rows, const std::string& text, ScreenPos at) {
+    auto row = static_cast<std::size_t>(at.y);
+    for (std::size_t from = 0;; ++row) {
+        const std::size_t end = text.find('\n', from);
+        const std::string line = text.substr(from, end - from);
+        if (!line.empty()) {
+            if (rows.size() <= row) rows.resize(row + 1);
+            rows[row].push_back(line);
+        }
+        if (end == std::string::npos) return;
+        from = end + 1;
+    }
 }
 }  // namespace
 
@@ -49,20 +68,31 @@ ScreenSize layoutSize(const std::vector<Event>& events) {
 }
 
 ScreenLayout screenLayout(const std::vector<Event>& events) {
-    return {layoutSize(events), panelColumn, effectsRow, conditionMax};
+    ScreenLayout layout{layoutSize(events), panelColumn, effectsRow, conditionMax, panelColumns, {}, {}};
+    for (const Event& event : events) {
+        const auto optionCount = static_cast<std::int32_t>(event.options.size());
+        addLines(layout.sideRows, event.prompt, promptAt);
+        for (std::int32_t i = 0; i < optionCount; ++i) {
+            const Option& option = event.options.at(static_cast<std::size_t>(i));
+            addLines(layout.sideRows, optionLine(i, option), optionAt(i));
+            addLines(layout.sideRows, option.outcome, outcomeAt(optionCount));
+            layout.effectsLines.push_back(effectsLine(option.effects));
+        }
+    }
+    return layout;
 }
 
 std::int32_t runEvent(const Event& event) {
     const auto optionCount = static_cast<std::int32_t>(event.options.size());
 
-    printAt(event.prompt, {0, 1});
+    printAt(event.prompt, promptAt);
     for (std::int32_t i = 0; i < optionCount; ++i) {
-        printAt(std::to_string(i) + ")" + event.options.at(static_cast<std::size_t>(i)).label, {0, i + 3});
+        printAt(optionLine(i, event.options.at(static_cast<std::size_t>(i))), optionAt(i));
     }
 
     const std::size_t chosen = chooseOption(event.options.size());
     const Option& option = event.options.at(chosen);
-    printAt(option.outcome, {0, optionCount + 4});
+    printAt(option.outcome, outcomeAt(optionCount));
 
     // Every pair is applied before the effects line lists the authored deltas.
     const std::vector<std::int32_t>& effects = option.effects;
@@ -75,11 +105,11 @@ std::int32_t runEvent(const Event& event) {
 
     for (std::int32_t row = 1; row <= 15; ++row) {
         moveCursor(row, 1);
-        writeBlanks(panelColumn);
+        printBlanks(panelColumn);
     }
     drawConditions();
     moveCursor(effectsRow + 1, panelColumn + 1);
-    writeBlanks(90);
+    printBlanks(90);
     moveCursor(optionCount + 7, 1);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "game/game_loop.h"
 #include "game/play_order.h"
 #include "platform/platform.h"
+#include "platform/window_fit.h"
 #include "state/event_catalog.h"
 
 int main(int argc, char* argv[]) {
@@ -30,14 +31,14 @@ int main(int argc, char* argv[]) {
         case Asked::version: std::cout << versionText(); return 0;
         case Asked::help:
             buildEventCatalog();
-            std::cout << helpText(layoutSize(eventCatalog));
+            std::cout << helpText(windowsThatPlay(screenLayout(eventCatalog)));
             return 0;
         case Asked::play: break;
         }
         std::srand(static_cast<std::uint32_t>(std::time(nullptr)));
         buildEventCatalog();
         shuffleEvents();
-        openTerminal(screenLayout(playOrder));
+        openTerminal(screenLayout(playOrder), commandLine.layout);
         runGame();
         closeTerminal(HandBack::asDrawn);
         return 0;

@@ -54,6 +54,10 @@ namespace backend {
 // game cannot run here.
 BackendOpening open(const ScreenLayout& layout, std::string_view cutShort);
 
+// What goes out first when the game is cut short, from now on: the layout placed in the window
+// anew takes other rows.
+void setCutShort(std::string_view bytes);
+
 // Gives the terminal back as it was: its own bytes after what the game has written to stdout
 // and not yet flushed, in one write, then its modes. Safe to call more than once.
 void close();

@@ -241,6 +241,11 @@ BackendOpening open(const ScreenLayout&, std::string_view cutShortBytes) {
     return {TerminalNegotiation::opening(), false, true};
 }
 
+void setCutShort(std::string_view bytes) {
+    const SignalsHeld held;  // a handler never sees it half written
+    cutShort.assign(bytes);
+}
+
 void close() {
     if (!terminalOpen) return;
     // Held off until the terminal is given back whole: a signal meanwhile must not add the

@@ -79,6 +79,9 @@ BackendOpening open(const ScreenLayout& layout, std::string_view) {
     return {"", true, true};
 }
 
+// Nothing cuts the page's game short.
+void setCutShort(std::string_view) {}
+
 void close() {
     if (!opened) return;
     opened = false;

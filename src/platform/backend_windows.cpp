@@ -26,7 +26,10 @@ HANDLE output = INVALID_HANDLE_VALUE;
 DWORD savedInputMode = 0;
 DWORD savedOutputMode = 0;
 std::atomic<bool> consoleOpen{false};
-FixedBytes cutShort;  // what goes out before the modes when the game is cut short
+// What goes out before the modes when the game is cut short: two copies, so that a new one is
+// written while the handler's thread may read the one in force.
+FixedBytes cutShorts[2];
+std::atomic<int> cutShortInForce{0};
 
 // Without line input and echo the console hands over every key as records; Ctrl+C stays a
 // control event (processed input), and window input adds the buffer size events.
@@ -59,7 +62,7 @@ void giveBack(std::string_view lastBytes) {
 // Ctrl+C, Ctrl+Break, the window closed, logoff or shutdown: give the console back, then end
 // with the console's own status for it.
 BOOL WINAPI onConsoleControl(DWORD event) {
-    giveBack(cutShort.view());
+    giveBack(cutShorts[cutShortInForce.load()].view());
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ExitProcess(controlCExit);
     return FALSE;  // the default handler ends the process
 }
@@ -94,7 +97,7 @@ BackendOpening open(const ScreenLayout&, std::string_view cutShortBytes) {
         !GetConsoleMode(output, &savedOutputMode)) {
         throw std::runtime_error("standard input and output must be a console");
     }
-    cutShort.assign(cutShortBytes);
+    setCutShort(cutShortBytes);
 
     consoleOpen = true;
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
@@ -113,6 +116,12 @@ BackendOpening open(const ScreenLayout&, std::string_view cutShortBytes) {
     return {"", true, false};
 }
 
+void setCutShort(std::string_view bytes) {
+    const int next = 1 - cutShortInForce.load();
+    cutShorts[next].assign(bytes);
+    cutShortInForce.store(next);
+}
+
 void close() {
     if (!consoleOpen) return;
     std::fflush(stdout);  // the game's last bytes, while the console still reads escape sequences
@@ -120,7 +129,7 @@ void close() {
     SetConsoleCtrlHandler(onConsoleControl, FALSE);
 }
 
-void closeCutShort() { giveBack(cutShort.view()); }
+void closeCutShort() { giveBack(cutShorts[cutShortInForce.load()].view()); }
 
 std::optional<ScreenSize> windowSize() {
     CONSOLE_SCREEN_BUFFER_INFO info{};

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A size in character cells.
 struct ScreenSize {
@@ -15,12 +16,26 @@ struct ScreenSize {
 };
 
 // The game's fixed layout as the platform needs it: the size it draws in, and where its parts
-// lie, for a platform that shows the screen otherwise too (the page's text view splits it there).
+// lie, for a platform that shows the screen otherwise: laid out to fit a smaller window, or split
+// into the page's text view.
 struct ScreenLayout {
     ScreenSize size;
-    int panelColumn;  // zero-based: the Event's side lies left of it, the conditions panel from it
-    int effectsRow;   // zero-based: the row of the effects line, under the panel
-    int gaugeMax;     // the largest value a gauge shows
+    int panelColumn;        // zero-based: the Event's side lies left of it, the conditions panel from it
+    int effectsRow;         // zero-based: the row of the effects line, under the panel
+    int gaugeMax;           // the largest value a gauge shows
+    int panelColumns = 22;  // the panel's width; it takes the rows above the effects line
+    // Every text the game may write in a turn, by where it stands: on each row of the Event's
+    // side, and on the effects line. They tell how many rows the screen needs in a window too
+    // narrow for its lines, once they are wrapped.
+    std::vector<std::vector<std::string>> sideRows;
+    std::vector<std::string> effectsLines;
+};
+
+// How the player wants the screen laid out.
+enum class LayoutChoice {
+    fitted,   // the game's own layout where the window holds it; else the same screen laid out to fit
+    stacked,  // one column at any size: the Event's texts, then the effects line, then the gauges,
+              // each on rows of its own (what a screen reader reading changed rows wants)
 };
 
 // How the terminal is left when it is given back.
@@ -41,10 +56,10 @@ struct EarlyEnd {
     bool interrupted = false;
 };
 
-// Makes the terminal ready for the layout. Throws std::runtime_error with a
-// one-line reason when the game cannot run here (for example when standard input or output is
-// not a terminal).
-void openTerminal(const ScreenLayout& wanted);
+// Makes the terminal ready for the layout, laid out as the player chose. Throws
+// std::runtime_error with a one-line reason when the game cannot run here (for example when
+// standard input or output is not a terminal).
+void openTerminal(const ScreenLayout& wanted, LayoutChoice choice = LayoutChoice::fitted);
 
 // Gives the terminal back as it was. Safe to call more than once.
 void closeTerminal(HandBack how);
@@ -61,6 +76,10 @@ bool isKeyDown(std::int32_t vk);
 // timeline, blocking (with no processor time used) until there is one.
 void waitForKeyboard();
 
-// The game's output path hands over every byte it writes, in order, so that the platform knows
-// what is on the screen and can draw it again after a suspend or a resize.
-void screenWritten(std::string_view bytes);
+// The game's output: every byte it writes, in order. The platform keeps the screen they draw, to
+// draw it again after a suspend or a resize, and puts them on the terminal: as they are where the
+// game's layout fits the window, laid out anew elsewhere.
+void writeScreen(std::string_view bytes);
+
+// Everything written so far is on the terminal: called as each wait for a key begins.
+void showScreen();

@@ -1,6 +1,7 @@
 // The platform core, the same on every platform: the key timeline behind the polls, the waits,
-// the size check and its notice, the screen kept as cells and redrawn from them, every byte
-// written, and the order of the hand-back. It reaches the system only through the backend.
+// the screen kept as cells and placed in the window (as drawn, laid out to fit, or the size notice
+// where nothing fits), redrawn from them, every byte written, and the order of the hand-back. It
+// reaches the system only through the backend.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,17 +15,23 @@
 #include "platform/platform.h"
 #include "platform/screen_cells.h"
 #include "platform/size_notice.h"
+#include "platform/window_fit.h"
 
 namespace {
-ScreenSize layout{102, 15};
+ScreenLayout layout{{133, 15}, 80, 9, 100, 22, {}, {}};
+LayoutChoice chosen = LayoutChoice::fitted;  // as the player asked
 KeyTimeline keys;
 TypedKeys typedKeys;
-ScreenCells screen{layout};
+ScreenCells screen{layout.size};
 bool terminalOpen = false;
 bool releasesReported = false;  // key releases are reported: a press holds the key down
 bool resizeReported = true;     // the backend tells of every resize; else the size is looked at
 std::optional<ScreenSize> knownSize;
-std::string cutShort;  // the cursor to column 1 under the layout
+// How the screen is placed in the window: as the game draws it until the window is known. None
+// while the size notice is up.
+std::optional<WindowPlan> plan = WindowPlan{Arrangement::asDrawn, layout.size, 0, layout.size.rows};
+// What the window shows, where the screen is laid out anew: the changes are drawn from it.
+std::optional<Cells> shown;
 
 // While the size notice is up on a backend that does not tell of every resize, the window is
 // looked at this often.
@@ -36,8 +43,29 @@ void writeNow(std::string_view bytes) {
     std::fflush(stdout);
 }
 
-bool tooSmall(std::optional<ScreenSize> size) {
-    return size && (size->columns < layout.columns || size->rows < layout.rows);
+// The game's bytes go to the terminal as they are.
+bool asDrawn() { return plan && plan->arrangement == Arrangement::asDrawn; }
+
+// Where the window's size is unknown, the game's own layout.
+std::optional<WindowPlan> planFor(std::optional<ScreenSize> size) {
+    if (!size) return WindowPlan{Arrangement::asDrawn, layout.size, 0, layout.size.rows};
+    return planWindow(layout, *size, chosen);
+}
+
+// Cut short, the cursor goes to column 1 under the rows the layout takes in the window.
+void planned(const WindowPlan& now) {
+    plan = now;
+    shown.reset();
+    backend::setCutShort("\x1b[" + std::to_string(now.rows) + ";1H\r\n");
+}
+
+// The window's cells from the screen's, drawn where they changed (all of them after a resize).
+void drawLaidOut() {
+    if (!plan || asDrawn()) return;
+    Cells wanted = fitScreen(screen.cells(), layout, *plan);
+    const std::string bytes = drawCells(shown ? &*shown : nullptr, wanted);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    shown = std::move(wanted);
 }
 
 // Has the window changed size since it was last looked at?
@@ -49,7 +77,7 @@ bool sizeChanged() {
 }
 
 std::vector<BackendEvent> readEvents(std::optional<int> timeoutMs) {
-    std::fflush(stdout);  // everything drawn is on the terminal before any wait
+    showScreen();  // everything drawn is on the terminal before any wait
     std::vector<BackendEvent> events;
     backend::read(events, timeoutMs);
     return events;
@@ -66,7 +94,7 @@ bool followGameWide(const BackendEvent& event) {
     }
 }
 
-void showSizeNotice(ScreenSize size) { writeNow(sizeNotice(layout, size)); }
+void showSizeNotice(ScreenSize size) { writeNow(sizeNotice(smallestWindow(layout, size, chosen), size)); }
 
 // What comes while the size notice is up: Q quits; every other key is dropped. True when the
 // notice may need drawing again (a resize, a resume).
@@ -89,23 +117,30 @@ void releaseEveryKey() {
     keys.releaseAll();
 }
 
-// While the window is too small the fixed layout would be garbled: the size notice instead, until
-// the window is large enough. When the game comes back every key counts as up, and keys typed
-// while the notice was up that are still unread (they can come with the resize) are dropped too.
-// True if the notice was shown.
-bool waitUntilLargeEnough() {
+// The screen placed in the window as it is now. Where nothing fits, the size notice instead,
+// until the window is large enough. When the game comes back every key counts as up, and keys
+// typed while the notice was up that are still unread (they can come with the resize) are
+// dropped too. True if the notice was shown.
+bool waitUntilItFits() {
     knownSize = backend::windowSize();
-    if (!tooSmall(knownSize)) return false;
-    ScreenSize shown = *knownSize;
-    showSizeNotice(shown);
+    if (const std::optional<WindowPlan> now = planFor(knownSize)) {
+        planned(*now);
+        return false;
+    }
+    plan.reset();
+    ScreenSize noticed = *knownSize;
+    showSizeNotice(noticed);
     for (;;) {
         const bool again =
             dropKeysWhileTooSmall(readEvents(resizeReported ? std::nullopt : std::optional(noticeRecheckMs)));
         sizeChanged();
-        if (!tooSmall(knownSize)) break;
-        if (again || *knownSize != shown) {
-            shown = *knownSize;
-            showSizeNotice(shown);
+        if (const std::optional<WindowPlan> now = planFor(knownSize)) {
+            planned(*now);
+            break;
+        }
+        if (again || *knownSize != noticed) {
+            noticed = *knownSize;
+            showSizeNotice(noticed);
         }
     }
     constexpr int mostUnreadReads = 16;  // a bound, should keys keep coming
@@ -160,28 +195,33 @@ std::optional<int> timeUntilTypedKeysDecide() {
 }
 }  // namespace
 
-void openTerminal(const ScreenLayout& wanted) {
-    const ScreenSize needed = wanted.size;
-    layout = needed;
-    screen = ScreenCells(needed);
+void openTerminal(const ScreenLayout& wanted, LayoutChoice choice) {
+    layout = wanted;
+    chosen = choice;
+    screen = ScreenCells(wanted.size);
     keys = KeyTimeline{};  // a terminal just taken: no key is known to be down
     typedKeys = TypedKeys{};
-    cutShort = "\x1b[" + std::to_string(needed.rows) + ";1H\r\n";
-    const BackendOpening opening = backend::open(wanted, cutShort);
+    plan = planFor(std::nullopt);
+    shown.reset();
+    const BackendOpening opening = backend::open(wanted, "\x1b[" + std::to_string(wanted.size.rows) + ";1H\r\n");
     std::set_terminate(onTerminate);
     terminalOpen = true;
     releasesReported = opening.releasesReported;
     resizeReported = opening.resizeReported;
     // the set-up goes out with the first screen, in one write, and nothing waits for answers
     std::fwrite(opening.firstBytes.data(), 1, opening.firstBytes.size(), stdout);
-    waitUntilLargeEnough();
+    waitUntilItFits();
 }
 
 void closeTerminal(HandBack how) {
     if (!terminalOpen) return;
     terminalOpen = false;
     // the game's last bytes first, then the backend's, in the same write
-    if (how == HandBack::belowLayout) std::fwrite(cutShort.data(), 1, cutShort.size(), stdout);
+    drawLaidOut();
+    if (how == HandBack::belowLayout) {
+        const std::string below = "\x1b[" + std::to_string(plan ? plan->rows : layout.size.rows) + ";1H\r\n";
+        std::fwrite(below.data(), 1, below.size(), stdout);
+    }
     backend::close();
 }
 
@@ -201,10 +241,19 @@ void waitForKeyboard() {
         // a backend that tells of every resize costs no look at the size after each key
         if ((redraw || !resizeReported) && sizeChanged()) redraw = true;
         if (redraw) {
-            waitUntilLargeEnough();
-            writeNow(screen.redraw());
+            waitUntilItFits();
+            if (asDrawn()) writeNow(screen.redraw());
         }
     }
 }
 
-void screenWritten(std::string_view bytes) { screen.write(bytes); }
+void writeScreen(std::string_view bytes) {
+    screen.write(bytes);
+    // laid out anew, the screen is drawn from its cells as the next wait begins
+    if (asDrawn() || !terminalOpen) std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void showScreen() {
+    drawLaidOut();
+    std::fflush(stdout);
+}

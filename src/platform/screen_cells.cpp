@@ -20,9 +20,42 @@ int parameter(std::string_view text) {
 }
 }  // namespace
 
+std::string drawCells(const Cells* shown, const Cells& wanted) {
+    const bool blank = std::all_of(wanted.rows.begin(), wanted.rows.end(), [](const std::string& row) {
+        return row.find_first_not_of(' ') == std::string::npos;
+    });
+    // an empty screen is an erase, whatever was there
+    const bool known = shown != nullptr && shown->rows.size() == wanted.rows.size() && (!blank || *shown == wanted);
+    std::string out = known ? "" : "\x1b[2J";
+    for (std::size_t y = 0; y < wanted.rows.size(); ++y) {
+        const std::string& row = wanted.rows[y];
+        const std::string blank(row.size(), ' ');
+        const std::string& before = known && shown->rows[y].size() == row.size() ? shown->rows[y] : blank;
+        const auto differs = [&](std::size_t x) { return row[x] != before[x]; };
+        std::size_t x = 0;
+        while (x < row.size() && !differs(x)) ++x;
+        while (x < row.size()) {
+            // one run from x to `last`, across unchanged gaps short enough to write over
+            std::size_t last = x + 1;
+            std::size_t next = last;
+            for (;;) {
+                while (next < row.size() && !differs(next)) ++next;
+                if (next == row.size() || next - last > longestWrittenGap) break;
+                last = ++next;
+            }
+            out += cursorTo(static_cast<int>(y), static_cast<int>(x));
+            out.append(row, x, last - x);
+            x = next;
+        }
+    }
+    if (!known || !out.empty() || shown->cursor != wanted.cursor)
+        out += cursorTo(wanted.cursor.rows, wanted.cursor.columns);
+    return out;
+}
+
 ScreenCells::ScreenCells(ScreenSize size)
-    : size(size), cells(static_cast<std::size_t>(std::max(size.rows, 1)), std::string(std::max(size.columns, 1), ' ')) {
-    this->size = {static_cast<int>(cells.front().size()), static_cast<int>(cells.size())};
+    : size(size), rows(static_cast<std::size_t>(std::max(size.rows, 1)), std::string(std::max(size.columns, 1), ' ')) {
+    this->size = {static_cast<int>(rows.front().size()), static_cast<int>(rows.size())};
 }
 
 void ScreenCells::write(std::string_view bytes) {
@@ -51,13 +84,13 @@ void ScreenCells::put(char byte) {
         if (line + 1 < size.rows) {
             ++line;
         } else {
-            cells.erase(cells.begin());
-            cells.emplace_back(static_cast<std::size_t>(size.columns), ' ');
+            rows.erase(rows.begin());
+            rows.emplace_back(static_cast<std::size_t>(size.columns), ' ');
         }
     } else if (byte == '\r') {
         column = 0;
     } else if (code >= 0x20 && code != 0x7f) {
-        if (column < size.columns) cells[static_cast<std::size_t>(line)][static_cast<std::size_t>(column)] = byte;
+        if (column < size.columns) rows[static_cast<std::size_t>(line)][static_cast<std::size_t>(column)] = byte;
         if (column < size.columns) ++column;
     }
 }
@@ -65,7 +98,7 @@ void ScreenCells::put(char byte) {
 void ScreenCells::finishSequence(char final) {
     const std::string_view body = std::string_view(sequence).substr(1);  // after the '['
     if (final == 'J' && body == "2") {
-        for (std::string& row : cells) std::fill(row.begin(), row.end(), ' ');
+        for (std::string& row : rows) std::fill(row.begin(), row.end(), ' ');
     } else if (final == 'H' || final == 'f') {
         const std::size_t split = body.find(';');
         const int y = parameter(body.substr(0, split));
@@ -75,33 +108,6 @@ void ScreenCells::finishSequence(char final) {
     }
 }
 
-std::string ScreenCells::redraw() const {
-    std::string out = "\x1b[2J";
-    for (std::size_t y = 0; y < cells.size(); ++y) {
-        const std::string& row = cells[y];
-        std::size_t x = row.find_first_not_of(' ');
-        while (x != std::string::npos) {
-            // one run of text from x to `last`, short gaps written out as blanks
-            std::size_t last = row.size();
-            std::size_t next = std::string::npos;
-            for (std::size_t from = x;;) {
-                const std::size_t blank = row.find(' ', from);
-                if (blank == std::string::npos) break;
-                const std::size_t after = row.find_first_not_of(' ', blank);
-                if (after == std::string::npos || after - blank > longestWrittenGap) {
-                    last = blank;
-                    next = after;
-                    break;
-                }
-                from = after;
-            }
-            out += cursorTo(static_cast<int>(y), static_cast<int>(x));
-            out.append(row, x, last - x);
-            x = next;
-        }
-    }
-    out += cursorTo(line, std::min(column, size.columns - 1));
-    return out;
-}
+Cells ScreenCells::cells() const { return {rows, {std::min(column, size.columns - 1), line}}; }
 
-std::string ScreenCells::row(int y) const { return cells.at(static_cast<std::size_t>(y)); }
+std::string ScreenCells::row(int y) const { return rows.at(static_cast<std::size_t>(y)); }

@@ -1,5 +1,6 @@
-// The screen as the game drew it, kept as cells, and the bytes that draw it again: a redraw
-// costs at most the size of the screen, however long the game has run.
+// The screen as the game drew it, kept as cells, and the bytes that draw cells on a terminal: a
+// redraw costs at most the size of the screen, however long the game has run, and a change what
+// changed.
 #pragma once
 
 #include <string>
@@ -7,6 +8,20 @@
 #include <vector>
 
 #include "platform/platform.h"
+
+// Rows of text, each as wide as the screen, and the cursor (zero-based column and row).
+struct Cells {
+    std::vector<std::string> rows;
+    ScreenSize cursor{0, 0};
+    bool operator==(const Cells&) const = default;
+};
+
+// The bytes that turn a terminal showing `shown` into one showing `wanted`: each changed run of a
+// row written again (short unchanged gaps written over rather than crossed with a cursor move),
+// then the cursor put in its place. With nothing known of what is shown (null, or another size:
+// a terminal resized, continued, written over), the display is erased first and every run of
+// text drawn.
+std::string drawCells(const Cells* shown, const Cells& wanted);
 
 class ScreenCells {
 public:
@@ -22,7 +37,10 @@ public:
     void write(std::string_view bytes);
 
     // Erases the terminal and draws every cell that is not blank, then puts the cursor back.
-    [[nodiscard]] std::string redraw() const;
+    [[nodiscard]] std::string redraw() const { return drawCells(nullptr, cells()); }
+
+    // The cells, with the cursor on the last column when it has passed it.
+    [[nodiscard]] Cells cells() const;
 
     // The text of a row (0-based), blanks included, and the cursor (0-based column and row).
     [[nodiscard]] std::string row(int y) const;
@@ -30,8 +48,8 @@ public:
 
 private:
     ScreenSize size;
-    std::vector<std::string> cells;  // one string of size.columns bytes per row
-    int column = 0;                  // may be size.columns: past the last cell
+    std::vector<std::string> rows;  // one string of size.columns bytes per row
+    int column = 0;                 // may be size.columns: past the last cell
     int line = 0;
     std::string sequence;  // an escape sequence begun but not finished
     bool inSequence = false;

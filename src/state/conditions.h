@@ -15,7 +15,8 @@ extern const std::array<std::string, 4> conditionNames;
 extern std::array<std::int32_t, 4> conditions;  // every value stays within 0..conditionMax
 extern std::int32_t daysSurvived;               // Events survived in the current run
 
-// Moves one condition by delta: a negative delta floors the result at 0, any other caps it at 100.
+// Moves one condition by delta: a negative delta floors the result at 0, any other caps it at
+// conditionMax.
 void applyEffect(std::int32_t index, std::int32_t delta);
 
 // Puts the conditions back to their starting values and the day count to 0.
