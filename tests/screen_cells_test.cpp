@@ -54,3 +54,21 @@ TEST(ScreenCells, TheRedrawDrawsTheSameScreenAndCursorWithShortGapsWrittenOut) {
     // an empty screen costs an erase and the cursor only
     EXPECT_EQ(ScreenCells({60, 5}).redraw(), "\x1b[2J\x1b[1;1H");
 }
+
+TEST(ScreenCells, AChangeRewritesTheRowsItTouchesWholeOneUnderTheOther) {
+    const auto cells = [](std::vector<std::string> rows, ScreenSize cursor) {
+        for (std::string& row : rows) row.resize(40, ' ');
+        return Cells{rows, cursor};
+    };
+    const Cells before = cells({"top", "Today you have a test", "", "gauge 50          panel", "end"}, {0, 2});
+    const Cells after = cells({"top", "It's time to eat", "", "gauge 35          panel", "end"}, {0, 2});
+    // from the first changed row to the last, each from its first column to where its text or the
+    // old text ends, with the terminal's own line breaks between them; the cursor put back
+    EXPECT_EQ(drawCells(&before, after), "\x1b[2;1HIt's time to eat     \n\ngauge 35          panel\x1b[3;1H");
+    EXPECT_EQ(drawCells(&after, after), "");
+    EXPECT_EQ(drawCells(&after, cells({"", "", "", "", ""}, {3, 2})), "\x1b[2J\x1b[3;4H");
+    // what the change draws is what was wanted
+    ScreenCells terminal({40, 5});
+    terminal.write(drawCells(nullptr, before) + drawCells(&before, after));
+    EXPECT_EQ(terminal.cells(), after);
+}

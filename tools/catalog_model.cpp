@@ -1,8 +1,8 @@
 // Writes what the game shows as JSON, for the end-to-end tests' model of the screen: the catalogue
 // (prompts, labels, outcomes, effects as numbers), the conditions' names and starting values, the
-// layout's size, the size notice, and the intro and ending screens exactly as the game's own code
-// writes them. So no test holds a copy of any text; where things go on the screen is the tests'
-// own business.
+// layout's size, the windows it plays in (laid out how, in how many rows), the size notice, and the
+// intro and ending screens exactly as the game's own code writes them. So no test holds a copy of any text; where
+// things go on the screen is the tests' own business.
 //
 // usage: catalog_model OUTPUT.json
 //
@@ -12,6 +12,7 @@
 #include <numeric>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "console/key_latch.h"
@@ -20,6 +21,7 @@
 #include "game/play_order.h"
 #include "platform/platform.h"
 #include "platform/size_notice.h"
+#include "platform/window_fit.h"
 #include "state/conditions.h"
 #include "state/event_catalog.h"
 
@@ -83,6 +85,23 @@ std::string list(const T& items, F each) {
 
 std::string number(int value) { return std::to_string(value); }
 
+// For each width from 0 to a little past the layout's: the rows a window needs to play, and the
+// window the size notice names, as the player chose the layout.
+std::string windowsJson(const ScreenLayout& layout, LayoutChoice choice) {
+    std::vector<int> widths(static_cast<std::size_t>(layout.size.columns) + 40);
+    std::iota(widths.begin(), widths.end(), 0);
+    const auto rows = [&](int width) { return number(rowsNeeded(layout, width, choice).value_or(0)); };
+    const auto smallest = [&](int width) {
+        const ScreenSize size = smallestWindow(layout, {width, 1}, choice);
+        return list(std::vector<int>{size.columns, size.rows}, number);
+    };
+    std::string out = "{\"rows\":";
+    out += list(widths, rows);
+    out += ",\"notice\":";
+    out += list(widths, smallest);
+    return out + "}";
+}
+
 std::string optionJson(const Option& option) {
     std::vector<std::vector<int>> pairs;
     for (std::size_t i = 0; i + 1 < option.effects.size(); i += 2) {
@@ -116,10 +135,23 @@ int main(int argc, char** argv) {
     }
     buildEventCatalog();
     const ScreenSize layout = layoutSize(eventCatalog);
-    // the notice with markers in place of the window's size
-    std::string notice = sizeNotice(layout, {9001, 9002});
-    notice.replace(notice.find("9001"), 4, "{columns}");
-    notice.replace(notice.find("9002"), 4, "{rows}");
+    const ScreenLayout screen = screenLayout(eventCatalog);
+    // beside: the narrowest window with the panel beside the Event, and its rows
+    int besideColumns = layout.columns;
+    while (besideColumns > 0 && rowsNeeded(screen, besideColumns - 1, LayoutChoice::fitted) <
+                                    rowsNeeded(screen, besideColumns - 1, LayoutChoice::stacked)) {
+        --besideColumns;
+    }
+    const std::vector<int> beside{besideColumns, *rowsNeeded(screen, besideColumns, LayoutChoice::fitted)};
+    const std::string windows = "{\"beside\":" + list(beside, number) +
+                                ",\"fitted\":" + windowsJson(screen, LayoutChoice::fitted) +
+                                ",\"stacked\":" + windowsJson(screen, LayoutChoice::stacked) + "}";
+    // the notice with markers in place of the sizes: the window's, and the one it names
+    std::string notice = sizeNotice({9003, 9004}, {9001, 9002});
+    for (const auto& [marker, name] : {std::pair{"9001", "{columns}"}, std::pair{"9002", "{rows}"},
+                                       std::pair{"9003", "{needed_columns}"}, std::pair{"9004", "{needed_rows}"}}) {
+        notice.replace(notice.find(marker), 4, name);
+    }
     notice.erase(0, notice.find('H') + 1);
 
     playOrder.clear();
@@ -135,9 +167,10 @@ int main(int argc, char** argv) {
     std::FILE* out = std::fopen(argv[1], "w");
     if (!out) return 1;
     std::fprintf(out,
-                 "{\"layout\":[%d,%d],\"names\":%s,\"start\":%s,\"intro\":%s,\"endings\":%s,\"size_notice\":%s,"
-                 "\"events\":%s}\n",
-                 layout.columns, layout.rows, list(conditionNames, json).c_str(), list(conditions, number).c_str(),
-                 json(intro).c_str(), endings.c_str(), json(notice).c_str(), events.c_str());
+                 "{\"layout\":[%d,%d],\"windows\":%s,\"names\":%s,\"start\":%s,\"intro\":%s,\"endings\":%s,"
+                 "\"size_notice\":%s,\"events\":%s}\n",
+                 layout.columns, layout.rows, windows.c_str(), list(conditionNames, json).c_str(),
+                 list(conditions, number).c_str(), json(intro).c_str(), endings.c_str(), json(notice).c_str(),
+                 events.c_str());
     return std::fclose(out) == 0 ? 0 : 1;
 }

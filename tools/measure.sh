@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Measures the built game at rest: processor time while it waits for each kind of key, and write(2) calls to standard output per key wait.
 #
-# usage: tools/measure.sh [PATH_TO_BOOTCAMP]     (default: build/bootcamp in the repository)
+# usage: tools/measure.sh [PATH_TO_BOOTCAMP] [COLUMNSxROWS]
+#        (default: build/bootcamp in the repository, in a window of 180x40; 80x24 measures the
+#        screen laid out to fit a window smaller than the game's own layout)
 # The game runs in a detached tmux pane. Processor time comes from /proc/PID/schedstat (ns on
 # the CPU) with utime+stime ticks from /proc/PID/stat alongside; the writes from strace, with
 # each write attributed to the key wait it precedes by comparing strace's timestamps with the
@@ -15,6 +17,8 @@ if [ ! -x "$GAME" ]; then
     exit 2
 fi
 GAME=$(readlink -f "$GAME")
+SIZE=${2:-180x40}
+COLUMNS=${SIZE%x*} ROWS=${SIZE#*x}
 : "${TERM:=xterm-256color}"
 export TERM
 command -v tmux >/dev/null || { echo "measure.sh: tmux is not installed" >&2; exit 2; }
@@ -37,11 +41,12 @@ wait_for() {  # SECONDS PREDICATE...: polls the screen into SCREEN
     done
 }
 row() { sed -n "${1}p" <<<"$SCREEN" | cut -c1-80 | sed 's/ *$//'; }
-right10() { sed -n 10p <<<"$SCREEN" | cut -c81- | sed 's/ *$//'; }
+# an effects line, wherever the window's layout puts it ("Sanity +10 Health -5 ")
+effects() { grep -qE '(Health|Sanity|Reputation|Punchability) [-+]?[0-9]+ ' <<<"$SCREEN"; }
 at_intro() { grep -qx 'Press ENTER to continue' <<<"$SCREEN"; }
 at_end() { grep -qF 'Press ENTER to restart or Q to quit' <<<"$SCREEN"; }
-at_digit() { [[ "$(row 4)" == "0) "* ]] && [ -z "$(row 8)" ] && [ -z "$(right10)" ]; }
-at_enter() { [[ "$(row 4)" == "0) "* ]] && [ -n "$(row 8)" ] && [ -n "$(right10)" ]; }
+at_digit() { [[ "$(row 4)" == "0) "* ]] && [ -z "$(row 8)" ] && ! effects; }
+at_enter() { [[ "$(row 4)" == "0) "* ]] && [ -n "$(row 8)" ] && effects; }
 at_notice() { grep -qF 'Make the window larger' <<<"$SCREEN"; }
 # Which key wait the screen shows.
 where() {
@@ -86,7 +91,8 @@ measure_rest() {  # PID KIND
             what, c / (w * 10), w / 1e6, c / 1000, k }'
 }
 
-T new-session -d -s g -x 180 -y 40 "exec $(printf '%q' "$GAME")"
+echo "in a window of $COLUMNS columns and $ROWS rows"
+T new-session -d -s g -x "$COLUMNS" -y "$ROWS" "exec $(printf '%q' "$GAME")"
 PID=$(T display -p -t g '#{pane_pid}')
 reach intro && measure_rest "$PID" intro
 T send-keys -t g Enter
@@ -103,7 +109,7 @@ done
 at_end && measure_rest "$PID" end
 T send-keys -t g Enter
 reach intro
-T resize-window -t g -x 90 -y 20
+T resize-window -t g -x 30 -y 10
 reach notice && measure_rest "$PID" notice
 T kill-server
 sleep 0.2
@@ -115,7 +121,7 @@ if ! command -v strace >/dev/null; then
 fi
 LOG=$WORK/strace.log
 SOCK=$WORK/tmux2
-T new-session -d -s g -x 180 -y 40 "exec strace -f -ttt -e trace=write,writev -o $LOG $(printf '%q' "$GAME")"
+T new-session -d -s g -x "$COLUMNS" -y "$ROWS" "exec strace -f -ttt -e trace=write,writev -o $LOG $(printf '%q' "$GAME")"
 T set -g remain-on-exit on
 # One line per key wait: the time the key leading to it was sent (0 for the first) and its kind.
 : >"$WORK/waits"

@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Measures the game in a pseudo-terminal: the time from start to the intro in a terminal that
 answers the start-up questions and in one that answers nothing; the bytes of one redraw (a resize
-of the same size) after 1 and after 20 turns of one run; and the time from a key to the first
-byte of the game's reply, against a blocking echo (cat in raw mode) through the same kind of
-pseudo-terminal.
+of the same size) after 1 and after 20 turns of one run; the bytes of a resize from the game's own
+layout to a window it does not fit, and back; and the time from a key to the first byte of the
+game's reply, against a blocking echo (cat in raw mode) through the same kind of pseudo-terminal.
 
-usage: /usr/bin/python3 tools/measure_terminal.py [GAME] [--model CATALOG_MODEL]
-       (default: build/bootcamp and the catalog_model beside it; needs Debian's python3-pyte)
+usage: /usr/bin/python3 tools/measure_terminal.py [GAME] [--model CATALOG_MODEL] [--size COLSxROWS]
+       (default: build/bootcamp and the catalog_model beside it, in a window of 140x40; 80x24
+       measures the screen laid out to fit; needs Debian's python3-pyte)
 """
 import argparse
 import fcntl
@@ -32,9 +33,9 @@ from rig.scenarios import OPENING  # noqa: E402
 RUNS = 5  # starts measured in each terminal
 
 
-def intro_ms(driver, model, answers):
+def intro_ms(driver, model, answers, size):
     """From the game's start to the write that holds the intro."""
-    p = Play(driver, model, 140, 40, answers=answers)
+    p = Play(driver, model, *size, answers=answers)
     p.at_intro()
     at = next(at for at, data in driver.chunks if OPENING in data)
     started = driver.note('at')
@@ -76,13 +77,26 @@ def spawn(argv):
     return pid, fd
 
 
-def key_to_reply(game, samples=100):
+def resize_bytes(driver, p, small):
+    """What the game writes for a resize from its own layout (133x40) to `small` and back, with an
+    outcome shown, once the screen is laid out for the window."""
+    written = []
+    for cols, rows in (small, (133, 40)):
+        mark = len(driver.raw)
+        p.resize(cols, rows)
+        p.expect(f'laid out for {cols}x{rows}', p.turn(p.event, p.shown_values, chosen=p.chosen))
+        p.quiet('the resized screen')
+        written.append(len(driver.raw) - mark)
+    return written
+
+
+def key_to_reply(game, size, samples=100):
     """Medians over `samples` keys each, taken in turn so that both meet the same load: the game
     (a digit at an Event, and the ENTER that closes the turn, in a terminal that answers nothing)
     and cat echoing a byte; and the game's reply to an ENTER pressed again 300 ms after the one
     that showed an ending (a second press of the same key, within a held key's first delay)."""
     game_pid, game_fd = spawn([game])
-    fcntl.ioctl(game_fd, termios.TIOCSWINSZ, struct.pack('HHHH', 40, 140, 0, 0))
+    fcntl.ioctl(game_fd, termios.TIOCSWINSZ, struct.pack('HHHH', size[1], size[0], 0, 0))
     os.kill(game_pid, signal.SIGWINCH)
     echo_pid, echo_fd = spawn(['sh', '-c', 'stty raw -echo; echo ready; exec cat'])
     game_ms, echo_ms = [], []
@@ -115,11 +129,14 @@ def main():
     args = argparse.ArgumentParser()
     args.add_argument('game', nargs='?', default=os.path.join(ROOT, 'build', 'bootcamp'))
     args.add_argument('--model')
+    args.add_argument('--size', default='140x40')
     opts = args.parse_args()
+    size = tuple(int(n) for n in opts.size.split('x'))
+    print(f'in a window of {size[0]} columns and {size[1]} rows')
     game = os.path.abspath(opts.game)
     model = Model.from_tool([opts.model or os.path.join(os.path.dirname(game), 'catalog_model')])
     work = tempfile.mkdtemp(prefix='bootcamp-measure.')
-    game_ms, echo_ms, second_ms = key_to_reply(game)
+    game_ms, echo_ms, second_ms = key_to_reply(game, size)
     print(f'key to first reply byte: the game {game_ms:.3f} ms, a blocking echo {echo_ms:.3f} ms '
           f'(medians; {game_ms / echo_ms:.2f} times)')
     print(f'a second ENTER 300 ms after the first, in a terminal without releases: reply after '
@@ -127,10 +144,17 @@ def main():
     driver = PtyDriver(game, work)
     try:
         for answers, what in ((True, 'a terminal that answers (kitty)'), (False, 'a terminal that answers nothing')):
-            times = [intro_ms(driver, model, answers) for _ in range(RUNS)]
+            times = [intro_ms(driver, model, answers, size) for _ in range(RUNS)]
             print(f'start to intro in {what}: median {statistics.median(times):.1f} ms, '
                   f'worst {max(times):.1f} ms over {RUNS} starts')
-        p = Play(driver, model, 140, 40)
+        p = Play(driver, model, 133, 40)
+        p.pass_intro()
+        p.shown_values, p.chosen = p.values, p.safe()
+        p.choose(p.chosen)
+        there, back = resize_bytes(driver, p, (80, 24))
+        print(f'a resize with an outcome shown: {there} bytes from 133x40 to 80x24, {back} bytes back')
+        p.close_turn()
+        p = Play(driver, model, *size)
         p.pass_intro()
         for turn in range(1, 21):
             p.choose(p.safe(or_any=True))

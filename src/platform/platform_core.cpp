@@ -30,8 +30,10 @@ std::optional<ScreenSize> knownSize;
 // How the screen is placed in the window: as the game draws it until the window is known. None
 // while the size notice is up.
 std::optional<WindowPlan> plan = WindowPlan{Arrangement::asDrawn, layout.size, 0, layout.size.rows};
-// What the window shows, where the screen is laid out anew: the changes are drawn from it.
+// What the window shows, where the screen is laid out anew: the changes are drawn from it; and
+// whether the game has written since.
 std::optional<Cells> shown;
+bool written = false;
 
 // While the size notice is up on a backend that does not tell of every resize, the window is
 // looked at this often.
@@ -61,7 +63,8 @@ void planned(const WindowPlan& now) {
 
 // The window's cells from the screen's, drawn where they changed (all of them after a resize).
 void drawLaidOut() {
-    if (!plan || asDrawn()) return;
+    if (!plan || asDrawn() || (shown && !written)) return;
+    written = false;
     Cells wanted = fitScreen(screen.cells(), layout, *plan);
     const std::string bytes = drawCells(shown ? &*shown : nullptr, wanted);
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -250,6 +253,7 @@ void waitForKeyboard() {
 void writeScreen(std::string_view bytes) {
     screen.write(bytes);
     // laid out anew, the screen is drawn from its cells as the next wait begins
+    written = true;
     if (asDrawn() || !terminalOpen) std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 

@@ -21,35 +21,35 @@ int parameter(std::string_view text) {
 }  // namespace
 
 std::string drawCells(const Cells* shown, const Cells& wanted) {
-    const bool blank = std::all_of(wanted.rows.begin(), wanted.rows.end(), [](const std::string& row) {
-        return row.find_first_not_of(' ') == std::string::npos;
-    });
+    const auto lastText = [](const std::string& row) {
+        const std::size_t last = row.find_last_not_of(' ');
+        return last == std::string::npos ? 0 : last + 1;
+    };
+    const bool blank =
+        std::all_of(wanted.rows.begin(), wanted.rows.end(), [&](const std::string& row) { return lastText(row) == 0; });
     // an empty screen is an erase, whatever was there
     const bool known = shown != nullptr && shown->rows.size() == wanted.rows.size() && (!blank || *shown == wanted);
+    const auto before = [&](std::size_t y) -> std::size_t {  // how far the row shown holds text
+        return known && shown->rows[y].size() == wanted.rows[y].size() ? lastText(shown->rows[y]) : 0;
+    };
+    const auto changed = [&](std::size_t y) {
+        return known ? shown->rows[y] != wanted.rows[y] : lastText(wanted.rows[y]) > 0;
+    };
     std::string out = known ? "" : "\x1b[2J";
-    for (std::size_t y = 0; y < wanted.rows.size(); ++y) {
-        const std::string& row = wanted.rows[y];
-        const std::string blank(row.size(), ' ');
-        const std::string& before = known && shown->rows[y].size() == row.size() ? shown->rows[y] : blank;
-        const auto differs = [&](std::size_t x) { return row[x] != before[x]; };
-        std::size_t x = 0;
-        while (x < row.size() && !differs(x)) ++x;
-        while (x < row.size()) {
-            // one run from x to `last`, across unchanged gaps short enough to write over
-            std::size_t last = x + 1;
-            std::size_t next = last;
-            for (;;) {
-                while (next < row.size() && !differs(next)) ++next;
-                if (next == row.size() || next - last > longestWrittenGap) break;
-                last = ++next;
-            }
-            out += cursorTo(static_cast<int>(y), static_cast<int>(x));
-            out.append(row, x, last - x);
-            x = next;
-        }
+    // the rows from the first that changed to the last, one under the other, each written whole
+    // from its first column to where its text, or the text it covers, ends: a reader of changed
+    // rows meets whole lines, and a console that mislays a cursor move loses none of them
+    std::size_t first = 0;
+    while (first < wanted.rows.size() && !changed(first)) ++first;
+    std::size_t last = wanted.rows.size();
+    while (last > first && !changed(last - 1)) --last;
+    for (std::size_t y = first; y < last; ++y) {
+        out += y == first ? cursorTo(static_cast<int>(y), 0) : "\n";
+        out.append(wanted.rows[y], 0, std::max(lastText(wanted.rows[y]), before(y)));
     }
-    if (!known || !out.empty() || shown->cursor != wanted.cursor)
+    if (!known || first < last || shown->cursor != wanted.cursor) {
         out += cursorTo(wanted.cursor.rows, wanted.cursor.columns);
+    }
     return out;
 }
 
@@ -106,6 +106,35 @@ void ScreenCells::finishSequence(char final) {
         line = std::min(y, size.rows) - 1;
         column = std::min(x, size.columns) - 1;
     }
+}
+
+std::string ScreenCells::redraw() const {
+    std::string out = "\x1b[2J";
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        const std::string& row = rows[y];
+        std::size_t x = row.find_first_not_of(' ');
+        while (x != std::string::npos) {
+            // one run of text from x to `last`, short gaps written out as blanks
+            std::size_t last = row.size();
+            std::size_t next = std::string::npos;
+            for (std::size_t from = x;;) {
+                const std::size_t blank = row.find(' ', from);
+                if (blank == std::string::npos) break;
+                const std::size_t after = row.find_first_not_of(' ', blank);
+                if (after == std::string::npos || after - blank > longestWrittenGap) {
+                    last = blank;
+                    next = after;
+                    break;
+                }
+                from = after;
+            }
+            out += cursorTo(static_cast<int>(y), static_cast<int>(x));
+            out.append(row, x, last - x);
+            x = next;
+        }
+    }
+    out += cursorTo(line, std::min(column, size.columns - 1));
+    return out;
 }
 
 Cells ScreenCells::cells() const { return {rows, {std::min(column, size.columns - 1), line}}; }

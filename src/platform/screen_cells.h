@@ -37,7 +37,7 @@ public:
     void write(std::string_view bytes);
 
     // Erases the terminal and draws every cell that is not blank, then puts the cursor back.
-    [[nodiscard]] std::string redraw() const { return drawCells(nullptr, cells()); }
+    [[nodiscard]] std::string redraw() const;
 
     // The cells, with the cursor on the last column when it has passed it.
     [[nodiscard]] Cells cells() const;

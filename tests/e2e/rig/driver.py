@@ -74,6 +74,8 @@ CAPS = {
     'accessibility_tree': "the browser's accessibility tree can be read (what assistive technology reaches)",
     'key_activation': 'Space or Enter on a focused button presses it, as the browser does for a keyboard',
     'tab_out': "Tab moves the focus out of the page, to the browser's own controls",
+    'args': "the game can be started with a command line (start(args=[...]))",
+    'own_size': 'the terminal opens at its own default size when asked for none (start(own_size=True))',
 }
 
 HERE = os.path.dirname(os.path.abspath(__file__))

@@ -291,16 +291,26 @@ class KittyDriver(XDriver):
 
 class XtermDriver(XDriver):
     name = 'xterm'
-    caps = GuiDriver.caps | {'legacy', 'numlock_mode', 'autorepeat'}
+    caps = GuiDriver.caps | {'legacy', 'numlock_mode', 'autorepeat', 'own_size'}
     autorepeat = (500, 33)      # a fast setting: held keys send their character again and again
     size = (133, 17)
     ask = r'\x1b[?1035$p\x1b[?u\x1b[c'
     tools = XDriver.x_tools + ('xterm',)
     packages = XDriver.x_packages + ' xterm xfonts-base fonts-dejavu-core'
 
+    own_size = False
+
+    def start(self, cols, rows, jobs=False, own_size=False):
+        """own_size: the window xterm opens at when asked for none (its own 80x24), not cols x rows."""
+        if own_size != self.own_size:
+            self.close_window()
+        self.own_size = own_size
+        super().start(cols, rows, jobs)
+
     def terminal(self, argv):
         self.prints = tempfile.mkdtemp(dir=self.work)
-        return ['xterm', '-class', self.cls, '-title', 'bootcamp', '-geometry', f'{self.cols}x{self.rows}+0+0',
+        size = '' if self.own_size else f'{self.cols}x{self.rows}'
+        return ['xterm', '-class', self.cls, '-title', 'bootcamp', '-geometry', f'{size}+0+0',
                 '-fa', FONT, '-fs', '10', '-xrm', f'*printFileImmediate: {self.prints}/screen',
                 '-xrm', '*printOptsImmediate: 1', '-xrm', '*printModeImmediate: 0',
                 '-xrm', '*VT100.translations: #override Ctrl Shift <Key>F12: print-immediate()', '-e', *argv]

@@ -4,8 +4,15 @@ The texts come from the game itself (tools/catalog_model.cpp writes them as JSON
 stand on the screen is this model's own knowledge of the layout: the prompt on row 2, the Options
 on rows 4 to 6, the outcome from row 8, the effects line on row 10 from column 81, the panel in
 rows 1 to 9, columns 81 to 102. A screen is a list of rows of text (0-based here) and a cursor.
+
+In a window too small for that layout the game lays the same screen out to fit; which way, and in
+how many rows, the game says (the model tool's "windows"). There a screen is held to what a
+player sees, not to cells: every text of the layout whole (wrapped at blanks where the window is
+narrower than it) and in reading order, the effects line after the outcome, the panel whole beside
+the Event or under every text, nothing else on the screen, the cursor on the chosen answer.
 """
 import json
+import re
 import subprocess
 import tempfile
 
@@ -16,9 +23,11 @@ EFFECTS_ROW = 9
 class Screen:
     """What a terminal shows: rows of text (right-trimmed) and the cursor (row, column), 0-based."""
 
-    def __init__(self, rows, cursor=None, texts=(), absent=()):
+    def __init__(self, rows, cursor=None, texts=(), absent=(), fit=None):
         self.rows = [r.rstrip() for r in rows]
         self.cursor = cursor
+        # laid out to fit a window ('beside' or 'stacked'): these rows are the game's own layout
+        self.fit = fit
         # for a terminal that does not carry out the layout: texts that must be on the screen
         # somewhere, and texts that must not
         self.texts, self.absent = [t for t in texts if t], list(absent)
@@ -64,9 +73,17 @@ class Canvas:
                       [r.strip() for r in rows] if texts is None else texts, absent)
 
 
+def found_wrapped(read, text, start=0):
+    """Where `text` begins in `read` from `start` on, each of its blanks a blank or a row break."""
+    pattern = re.escape(text).replace(r'\ ', '[ \n]')
+    match = re.compile(pattern).search(read, start)
+    return match.span() if match else None
+
+
 class Model:
     def __init__(self, data):
         self.layout = tuple(data['layout'])
+        self.windows = data['windows']
         self.names, self.start = data['names'], tuple(data['start'])
         self.intro_text, self.endings, self.notice_text = data['intro'], data['endings'], data['size_notice']
         self.events = data['events']
@@ -109,9 +126,65 @@ class Model:
     def ending(self, cause, days, cols, rows):
         return Canvas(cols, rows).write(self.endings[cause][days], 0, 0).screen()
 
-    def notice(self, cols, rows):
+    def notice(self, cols, rows, stacked=False):
+        table = self.windows['stacked' if stacked else 'fitted']['notice']
+        needed = table[min(cols, len(table) - 1)]
         text = self.notice_text.replace('{columns}', str(cols)).replace('{rows}', str(rows))
+        text = text.replace('{needed_columns}', str(needed[0])).replace('{needed_rows}', str(needed[1]))
         return Canvas(cols, rows).write(text, 0, 0).screen(texts=[text.replace('\n', '')])
+
+    # ---- windows ---------------------------------------------------------------------------
+    def arrangement(self, cols, rows, stacked=False):
+        """How the game places its screen in a window: 'as_drawn', 'beside', 'stacked', or None
+        where nothing fits (the notice)."""
+        if not stacked:
+            if cols >= self.layout[0] and rows >= self.layout[1]:
+                return 'as_drawn'
+            if cols >= self.windows['beside'][0] and rows >= self.windows['beside'][1]:
+                return 'beside'
+        needed = self.stacked_rows(cols)
+        return 'stacked' if needed and rows >= needed else None
+
+    def stacked_rows(self, cols):
+        table = self.windows['stacked']['rows']
+        return table[min(cols, len(table) - 1)]
+
+    def rows_taken(self, cols, rows, stacked=False):
+        """The window's rows the game's screen takes: cut short, the cursor goes under them."""
+        fit = self.arrangement(cols, rows, stacked)
+        return {'beside': self.windows['beside'][1], 'stacked': self.stacked_rows(cols)}.get(fit, self.layout[1])
+
+    def placed(self, window, want):
+        """The window shows `want` (a screen of the game's own layout) laid out to fit, as a player
+        reads it: see the module's text. Returns what is wrong, or None."""
+        rows, beside = want.rows + [''] * self.layout[1], want.fit == 'beside'
+        side = lambda r: rows[r][:PANEL_COL].strip()  # noqa: E731
+        texts = [side(r) for r in range(self.layout[1])] + [rows[EFFECTS_ROW][PANEL_COL:].strip()]
+        read = '\n'.join((r[:PANEL_COL] if beside else r).rstrip() for r in window.rows)
+        at, last = 0, 0
+        for text in filter(None, texts):
+            span = found_wrapped(read, text, at)
+            if not span:
+                return f'"{text}" is not whole after the texts before it'
+            at, last = span[1], read.count('\n', 0, span[1])
+        panel = [r[PANEL_COL:PANEL_COL + 22].rstrip() for r in rows[:EFFECTS_ROW]]
+        if any(panel):
+            def whole(top, col):
+                return all(top + i < len(window.rows) and window.rows[top + i][col:col + 22].rstrip() == line
+                           for i, line in enumerate(panel))
+            places = ([(0, col) for col in range(PANEL_COL, self.layout[0])] if beside else
+                      [(top, 0) for top in range(last + 2, len(window.rows))])
+            if not any(whole(top, col) for top, col in places):
+                return 'the panel is not whole ' + ('beside the Event' if beside else 'under every text')
+        count = lambda rs: sum(len(r.replace(' ', '')) for r in rs)  # noqa: E731
+        if count(window.rows) != count(want.rows):
+            return f'{count(window.rows)} characters on the screen, not {count(want.rows)}'
+        if want.cursor and window.cursor and want.cursor[1] == 0:
+            chosen = f'{want.cursor[0] - 3})'
+            y, x = window.cursor
+            if rows[want.cursor[0]].startswith(chosen) and not window.rows[y][x:].startswith(chosen):
+                return f'the cursor is at {window.cursor}, not on answer {chosen}'
+        return None
 
     def panel(self, canvas, values):
         canvas.write('Conditions', 0, PANEL_COL + (22 - len('Conditions')) // 2)

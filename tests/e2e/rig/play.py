@@ -6,7 +6,7 @@ then says exactly what the screen must hold. Waits are for that screen, with a d
 import time
 
 from .inside import MARKER
-from .model import Canvas
+from .model import PANEL_COL, Canvas, found_wrapped
 
 LIMIT = 8.0     # how long the game may take to show what is due (both cores may be busy)
 QUIET = 0.3     # how long "nothing happens" is watched for: a fixed wait that is the check itself
@@ -27,6 +27,7 @@ class Play:
         self.d, self.m = driver, model
         self.cols, self.rows = cols, rows
         self.layout = 'layout' in driver.caps
+        self.stacked = '--stacked' in opts.get('args', ())
         driver.start(cols, rows, **opts)
         size = driver.terminal_size()
         check(size in (None, (cols, rows)), f'the terminal is {size}, not {cols}x{rows}')
@@ -36,10 +37,30 @@ class Play:
         self.values, self.event, self.seen, self.days = self.m.start, None, [], 0
 
     # ---- comparing screens -----------------------------------------------------------------
+    @property
+    def fit(self):
+        """How the game places its screen in this window: 'as_drawn', 'beside', 'stacked', None."""
+        return self.m.arrangement(self.cols, self.rows, self.stacked)
+
+    @property
+    def rows_taken(self):
+        return self.m.rows_taken(self.cols, self.rows, self.stacked)
+
+    def screen_of(self, draw):
+        """A screen of the model's, drawn for this window: the game's own layout, marked to be laid
+        out where the window does not hold it."""
+        if self.fit in (None, 'as_drawn'):
+            return draw(self.cols, self.rows)
+        want = draw(*self.m.layout)
+        want.fit = self.fit
+        return want
+
     def matches(self, screen, want):
         if not self.layout:
             holds = [self.holds(screen, t) for t in want.texts + want.absent]
             return holds == [True] * len(want.texts) + [False] * len(want.absent)
+        if want.fit:
+            return self.m.placed(screen, want) is None
         pad = lambda s: (s.rows + [''] * self.rows)[:self.rows]  # noqa: E731
         if pad(screen) != pad(want):
             return False
@@ -65,7 +86,11 @@ class Play:
         ready = wanted[0] if callable(wanted[0]) else (lambda: self.shows(*wanted))
         found = self.d.wait_until(ready, timeout)
         if not found:
-            shown = '\n'.join(f'expected:\n{w}' for w in wanted[:2] if not callable(w))
+            shown = '\n'.join(f'expected{" laid out " + w.fit if w.fit else ""}:\n{w}' for w in wanted[:2]
+                              if not callable(w))
+            if self.layout and not callable(wanted[0]) and wanted[0].fit:
+                shown += f'\nlaid out, what is wrong: {self.m.placed(self.d.screen(), wanted[0])}'
+
             raise Failed(f'{what}: not so within {timeout} s{detail() if detail else ""}\n'
                          f'shown:\n{self.d.screen()}\n{shown}')
         return found
@@ -83,15 +108,20 @@ class Play:
 
     # ---- the game's screens ----------------------------------------------------------------
     def intro(self):
-        return self.m.intro(self.cols, self.rows)
+        return self.screen_of(self.m.intro)
 
     def turn(self, event, values=None, chosen=None):
-        return self.m.turn(event, self.values if values is None else values, self.cols, self.rows, chosen)
+        values = self.values if values is None else values
+        return self.screen_of(lambda cols, rows: self.m.turn(event, values, cols, rows, chosen))
 
     def on_screen(self, exclude=()):
         """The Event whose prompt the screen shows, if not one of `exclude`."""
         screen = self.d.screen()
-        if self.layout:
+        if self.layout and self.fit not in (None, 'as_drawn'):
+            read = '\n'.join((r[:PANEL_COL] if self.fit == 'beside' else r).rstrip() for r in screen.rows)
+            event = next((e for e in self.m.events if e['prompt'] not in exclude and found_wrapped(read, e['prompt'])),
+                         None)
+        elif self.layout:
             event = self.m.by_prompt.get(screen.text(1, 0, 80))
         else:
             event = next((e for e in self.m.events if self.holds(screen, e['prompt'])), None)
@@ -105,7 +135,7 @@ class Play:
         return check
 
     def ending(self):
-        return self.m.ending(self.m.cause(self.values), self.days, self.cols, self.rows)
+        return self.screen_of(lambda cols, rows: self.m.ending(self.m.cause(self.values), self.days, cols, rows))
 
     # ---- playing ---------------------------------------------------------------------------
     def at_intro(self):
@@ -211,7 +241,9 @@ class Play:
         """Q (or `send`: the bytes for it, or what presses it): the screen cleared, status 0, the
         modes as before; the shell goes on from where the cursor was (by default where the ending
         left it)."""
-        where = where or self.ending().cursor
+        # the ending's lines wrapped in a window narrower than them: the cursor where the game put it
+        narrow = self.fit not in (None, 'as_drawn') and self.cols < PANEL_COL
+        where = where or (self.d.screen().cursor if narrow else self.ending().cursor)
         if callable(send):
             send()
         else:

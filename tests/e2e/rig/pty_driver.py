@@ -7,6 +7,7 @@ It answers the game's questions as the terminal it plays (start options):
   reply_delay=S     every answer goes out S seconds late (a slow link)
   decrqm={1035: True}   DEC modes it knows and reports (xterm's NumLock mode); others: unknown
   ctty=False        the game gets no controlling terminal
+  args=[...]        the game's command line
 Keys are encoded as such a terminal would with the flags in force: kitty events (press, repeat,
 release) with event types, escape codes without them, plain bytes before any push. A key held
 down repeats as X's autorepeat does (after REPEAT_DELAY, every REPEAT_EVERY) until it is released
@@ -56,7 +57,7 @@ def kitty_key(code, mods=0, event=PRESS):
 class PtyDriver(ShellDriver):
     name = 'pty'
     caps = frozenset({'layout', 'cursor', 'releases', 'jobs', 'signals', 'resize', 'focus', 'keypad', 'shell',
-                      'terminal', 'repeat', 'autorepeat', 'bytes', 'scribble', 'no_terminal'})
+                      'terminal', 'repeat', 'autorepeat', 'bytes', 'scribble', 'no_terminal', 'args'})
     size = (140, 40)
 
     def variants(self):
@@ -71,7 +72,7 @@ class PtyDriver(ShellDriver):
         self.fd = self.child = None
 
     def start(self, cols=140, rows=40, jobs=False, answers=True, honours=None, reply_delay=0.0, decrqm=None,
-              ctty=True):
+              ctty=True, args=()):
         self.cols, self.rows = cols, rows
         self.answers, self.honours, self.reply_delay = answers, honours, reply_delay
         self.decrqm = dict(decrqm or {})
@@ -88,7 +89,7 @@ class PtyDriver(ShellDriver):
         self.stream = pyte.ByteStream(self.screen_)
         master, slave = os.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', rows, cols, 0, 0))
-        argv = self.inside(cols, rows, jobs)
+        argv = self.inside(cols, rows, jobs, game=[self.game, *args])
         env = dict(os.environ, TERM='xterm-256color')
         pid = os.fork()
         if pid == 0:

@@ -81,7 +81,7 @@ def hand_back(p, cut_short=True):
 
 def below(p):
     """The cursor to column 1 under the layout (the tty adds a CR to the LF)."""
-    return f'\x1b[{p.m.layout[1]};1H\r\r\n'.encode()
+    return f'\x1b[{p.rows_taken};1H\r\r\n'.encode()
 
 
 def pushed(p):
@@ -91,7 +91,7 @@ def pushed(p):
 def shell_below(p, before, line, what):
     """The shell's `line` on the row under the game's rows, which stay as they were (in a
     window of just the layout's rows, the game's rows scrolled up to make room)."""
-    rows = p.m.layout[1]
+    rows = p.rows_taken
     shift = max(0, rows + 2 - p.rows)
     want = Canvas(p.cols, p.rows)
     for r, text in enumerate(before.rows[shift:rows]):
@@ -444,8 +444,8 @@ def stop_and_continue(c):
 
 def resize(c):
     """Resized at the digit wait and at the ENTER wait, the game redraws the screen as it was;
-    too small, the size notice follows the size and keys are dropped; large again, the screen
-    and cursor come back exactly, in a small write; Q at the notice quits."""
+    where nothing fits, the size notice follows the size and keys are dropped; large again, the
+    screen and cursor come back exactly, in a small write; Q at the notice quits."""
     p = c.play(140, 40)
     p.pass_intro()
     p.resize(150, 35, wipe=True)
@@ -455,7 +455,7 @@ def resize(c):
     answered = lambda: p.turn(p.event, values, chosen=digit)  # noqa: E731
     p.resize(140, 30, wipe=True)
     p.expect('resized to 140x30 at the ENTER wait', answered())
-    for cols, rows in ((90, 20), (100, 30)):
+    for cols, rows in ((90, 20), (60, 24)):
         p.resize(cols, rows)
         p.expect(f'resized to {cols}x{rows}: the notice', p.m.notice(cols, rows))
     p.d.tap('enter')
@@ -471,26 +471,84 @@ def resize(c):
     p.end_by_quit(where=notice.cursor)
 
 
+def resize_in_outcome(c):
+    """From 133x40 to 80x24 and back while an outcome is shown, and to 60x40 at the next Event:
+    each time the same screen at once, laid out for the window, with no key pressed; large again,
+    as the game draws it; the turns then go on."""
+    p = c.play(133, 40)
+    p.pass_intro()
+    values, digit = p.values, p.safe()
+    p.choose(digit)
+    answered = lambda: p.turn(p.event, values, chosen=digit)  # noqa: E731
+    for cols, rows in ((80, 24), (133, 40)):
+        mark = len(p.d.raw) if 'bytes' in c.caps else 0
+        p.resize(cols, rows)
+        p.expect(f'resized to {cols}x{rows} with the outcome shown', answered())
+        if 'bytes' in c.caps:
+            p.quiet(f'the outcome at {cols}x{rows}')
+            print(f'# the resize to {cols}x{rows} took {len(p.d.raw) - mark} bytes')
+    p.close_turn()
+    if not p.ended_run():
+        p.resize(60, 40)
+        p.expect('resized to 60x40 at the next Event', p.turn(p.event))
+        p.choose(p.safe(or_any=True))
+
+
+def windows_players_open(c):
+    """Played in the windows terminals open at: a whole run to its ending and Q at 80x24 (xterm at
+    the window it opens at when asked for none), then a few turns at 120x30 and at 60x40 (a
+    phone held upright). Every screen is laid out to fit, checked as the player reads it. Where
+    the terminal does not carry out the layout (wine's console), the whole run at the Windows
+    console's 120x30, its texts and flow checked."""
+    runs = [(80, 24, True), (120, 30, False), (60, 40, False)] if 'layout' in c.caps else [(120, 30, True)]
+    for cols, rows, whole in runs:
+        p = c.play(cols, rows, **({'own_size': True} if 'own_size' in c.caps and (cols, rows) == (80, 24) else {}))
+        p.at_intro()
+        p.pass_intro()
+        if whole:
+            p.play_to_ending()
+            p.end_by_quit()
+            continue
+        for _ in range(3):
+            p.choose(p.safe(or_any=True))
+            if p.ended_run():
+                break
+            p.close_turn()
+
+
+def stacked_for_a_screen_reader(c):
+    """--stacked in a window that holds the game's own layout: one column, with no gauge on the
+    rows of the Event, its outcome and effects line, and the panel under them all."""
+    p = c.play(140, 40, args=['--stacked'])
+    p.pass_intro()
+    p.choose(p.safe())
+    screen = p.d.screen()
+    top = next(i for i, row in enumerate(screen.rows) if row.strip() == 'Conditions')
+    p.check(not any(f'{name}: ' in row or '[' in row for row in screen.rows[:top] for name in p.m.names),
+            f'a gauge among the rows of the Event:\n{screen}')
+    p.close_turn()
+
+
 def too_small(c):
-    """Started one column too narrow, the game shows the size notice with the size it needs and
-    the size it has, drops the keys, and starts once the window is large enough."""
-    cols, rows = c.m.layout
-    p = c.play(cols - 1, rows)
-    p.expect('one column too narrow: the notice', p.m.notice(cols - 1, rows))
+    """Started one row lower than the smallest window of its width, the game shows the size notice
+    with that window and the size it has, drops the keys, and starts once the window has the row."""
+    rows = c.m.stacked_rows(80)
+    p = c.play(80, rows - 1)
+    p.expect('one row too low: the notice', p.m.notice(80, rows - 1))
     p.d.tap('enter')
     p.d.tap('1')
     p.quiet('keys while the window is too small')
-    p.resize(140, 40)
+    p.resize(80, rows)
     p.at_intro()
     p.pass_intro()
 
 
 def quit_at_notice(c):
-    """Started one row too low, the game shows the size notice; Q there quits (status 0, the
+    """Started where nothing fits, the game shows the size notice; Q there quits (status 0, the
     screen cleared, the terminal as it was)."""
-    cols, rows = c.m.layout
-    p = c.play(cols, rows - 1)
-    notice = p.expect('one row too low: the notice', p.m.notice(cols, rows - 1))
+    cols, rows = 100, c.m.stacked_rows(100) - 1
+    p = c.play(cols, rows)
+    notice = p.expect('too small: the notice', p.m.notice(cols, rows))
     p.end_by_quit(where=notice.cursor)
     if 'bytes' in c.caps:
         given_back(c, p, ('exit', 0), 'Q at the notice', cut_short=False)
@@ -1184,7 +1242,10 @@ TABLE = [
     (releases_after_ctrl_z, {'jobs', 'releases', 'bytes'}),
     (stop_and_continue, {'signals', 'scribble'}),
     (resize, {'resize', 'scribble'}),
+    (resize_in_outcome, {'resize'}),
     (smallest_terminal, {'resize'}),
+    (windows_players_open, {'terminal'}),
+    (stacked_for_a_screen_reader, {'args'}),
     (signals, {'signals', 'bytes'}),
     (terminal_gone, {'bytes'}),
     (typed_while_stopped, {'signals', 'bytes'}),
