@@ -49,7 +49,11 @@ ScreenSize layoutSize(const std::vector<Event>& events) {
 }
 
 ScreenLayout screenLayout(const std::vector<Event>& events) {
-    return {layoutSize(events), panelColumn, effectsRow, conditionMax};
+    int endingHigh = 0;
+    for (std::size_t i = 0; i < conditionEnds.size(); ++i) {
+        if (conditionEnds.at(i) == conditionMax) endingHigh |= 1 << i;
+    }
+    return {layoutSize(events), panelColumn, effectsRow, conditionMax, endingHigh};
 }
 
 std::int32_t runEvent(const Event& event) {

@@ -21,6 +21,7 @@ struct ScreenLayout {
     int panelColumn;  // zero-based: the Event's side lies left of it, the conditions panel from it
     int effectsRow;   // zero-based: the row of the effects line, under the panel
     int gaugeMax;     // the largest value a gauge shows
+    int gaugesEndingHigh = 0;  // bit i set: the run ends when gauge i reaches gaugeMax (else at 0)
 };
 
 // How the terminal is left when it is given back.
