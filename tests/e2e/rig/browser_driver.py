@@ -56,8 +56,8 @@ class BrowserDriver(Driver):
         self.read, self.cols_rows = read, (cols, rows)
         options = dict(touch=touch, **page)
         if self.session is None or options != self.options:
-            self.close()
-            self.session = browser_session.BrowserSession(self.game, engine=self.engine, **options)
+            self.end_session()
+            self.session = browser_session.BrowserSession(self.game, **{'engine': self.engine, **options})
             self.options = options
             self.session.start(wait=False)
         else:
@@ -70,10 +70,13 @@ class BrowserDriver(Driver):
         if self.session is not None:
             self.session.fingers.clear()
 
-    def close(self):
+    def end_session(self):
         if self.session is not None:
             self.session.stop()
             self.session = None
+
+    def close(self):
+        self.end_session()
 
     # keys: by code, or on a touch screen the touch key under a finger
     def press(self, key):

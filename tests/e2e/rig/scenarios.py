@@ -5,6 +5,7 @@ returns a Play; c.caps are the capabilities of the driver (and terminal) it runs
 raises Failed (an AssertionError) with what it saw when the game goes wrong.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -15,7 +16,7 @@ from .driver import wait_until
 from .inside import MARKER
 from .model import Canvas
 from .pty_driver import NUM_LOCK, RELEASE, kitty_key
-from .play import LIMIT, Play, check
+from .play import LIMIT, TURNS, Play, check
 
 # What the game writes to a POSIX terminal around its screens.
 OPENING = b'\x1b=\x1b[?1004h\x1b[?2004h\x1b[?1035$p\x1b[?u'   # first, in the same write as the intro
@@ -1010,11 +1011,69 @@ def page_controls(c):
     p.check(s.page()['games'] == games + 1, f'ENTER on New game started {s.page()["games"] - games} games')
 
 
+def page_heard(c):
+    """A screen reader, Orca, hears a whole run in Chromium and in Firefox: each new screen said
+    once, whole (one utterance) and in the model's order: each Event with its answers, each
+    outcome with its effects line, the ending with its day count and prompt, the intro again after
+    ENTER. In browse mode, a web page's default, where Orca takes the digits for its own keys,
+    ENTER goes on and an answer is its button in the text view: Tab reaches it, ENTER presses it
+    (and, on that answer chosen, closes the turn); the first two turns are played so, the rest in
+    focus mode (Orca+A) by the game's own keys."""
+    p = c.play()
+    r, s = c.d.reader, c.d.session
+    begin = len(r.spoken())
+    expected = []
+    words = lambda text: ' '.join(text.split())  # noqa: E731 (speech has no lines)
+
+    def heard(lines, what):
+        expected.append(words(' '.join(lines)))
+        p.expect(f'Orca says {what}', lambda: expected[-1] in map(words, r.spoken()[begin:]), timeout=20,
+                 detail=lambda: f'; it said {r.spoken()[begin:]}')
+
+    def tab_to(key):
+        for _ in range(12):
+            if s.focused() == key:
+                return
+            before = s.focused()
+            r.key('Tab')
+            wait_until(lambda: s.focused() != before, 3)
+        p.check(False, f'Tab never reached {key}: the focus is on {s.focused()}')
+    p.at_intro()
+    p.pass_intro()
+    heard(event_said(p), f'"{p.event["prompt"]}"')
+    for turn in range(TURNS):
+        option = p.safe(or_any=True) if turn < 2 else 2  # 2 every turn ends a run
+        if turn < 2:
+            tab_to(f'key-{option}')
+            r.key('Return')
+            p.expect(f'browse mode: ENTER on the button of Option {option}', p.turn(p.event, chosen=option))
+            p.answered(option)
+        else:
+            if turn == 2:
+                r.key('Insert+a')
+                p.expect('Orca in focus mode', lambda: 'Focus mode' in r.spoken()[begin:])
+            p.choose(option)
+        heard(outcome_said(p, option), f'the outcome of "{p.event["prompt"]}"')
+        c.d.tap('enter')
+        p.after_turn(f'turn {turn + 1}')
+        if p.ended_run():
+            break
+        heard(event_said(p), f'"{p.event["prompt"]}"')
+    heard(lines_of(p.m.endings[p.m.cause(p.values)][p.days]), 'the ending')
+    c.d.tap('enter')
+    p.at_intro()
+    heard(lines_of(p.m.intro_text), 'the intro after ENTER')
+    said = [words(u) for u in r.spoken()[begin:]]
+    p.check([u for u in said if u in expected] == expected,
+            'Orca said these screens otherwise than once each, in order:\n' +
+            '\n'.join(map(str, [u for u in said if u in expected])) + '\nexpected\n' + '\n'.join(map(str, expected)))
+
+
 def page_errors(c):
     """What stops the game reaches the page, with a new game offered: an error the game reports
     (the page's terminal script missing), and a game that cannot load."""
-    for blocked, words in (('*xterm.js', 'bootcamp: this page cannot show a terminal'),
-                           ('*bootcamp.wasm', 'the game could not be loaded')):
+    for blocked, words in (('*/xterm.*.js', 'bootcamp: this page cannot show a terminal'),
+                           ('*/bootcamp.*.wasm', 'the game could not be loaded')):
         c.d.start(*c.m.layout, blocked=(blocked,))
         s = c.d.session
         page = s.wait_until(lambda page: page['state'] == 'error', 30, 'the error')
@@ -1068,11 +1127,16 @@ def composition(c):
 
 
 def offline(c):
-    """The page played once, at the root and under a sub-path: its server stopped, the page
-    loaded again plays to an Event. A site rebuilt with a changed game (a JS and a wasm of their
+    """The page played once, at the root and under a sub-path, and on a host that redirects
+    /index.html to /: its server stopped, the page loaded again plays to an Event. A site rebuilt with a changed game (a JS and a wasm of their
     own) is taken whole on a later visit, never an old bootcamp.js with a new bootcamp.wasm: not
     while the server has only half of it (the new set's service worker is not taken), and once it
     has all of it."""
+    c.play(index_redirects=True)
+    c.d.session.wait_until(lambda page: page['offline'], 30, 'the site kept for offline play')
+    c.d.session.server_down()
+    c.play(index_redirects=True).pass_intro()
+    c.d.close()
     for sub_path in ('/', '/games/bootcamp/'):
         p = c.play(sub_path=sub_path)
         s = c.d.session
@@ -1102,7 +1166,7 @@ def offline(c):
 # Which build of the game the page runs: its script's (bootcamp.js sets self.bootcampBuild in a
 # build other than the first), and its wasm's, as the page gets it (from its service worker's set).
 GAME_LOADED = """
-    return fetch('bootcamp.wasm').then((r) => r.arrayBuffer()).then((bytes) => [
+    return fetch(window.bootcamp.wasm).then((r) => r.arrayBuffer()).then((bytes) => [
         self.bootcampBuild || '1',
         new TextDecoder('latin1').decode(bytes).includes('bootcamp-build-2') ? '2' : '1']);"""
 # A newer set of the site on its way: its service worker installing after an update check.
@@ -1116,24 +1180,30 @@ SET_PENDING = """
 
 def rebuilt_sites(site, work):
     """The site rebuilt with a changed game: every file of the game marked as build 2 (the wasm
-    with a custom section, the JS setting self.bootcampBuild), its service worker written again
-    as the build writes it; and that site half copied to the server: build 2's service worker and
-    JS with build 1's wasm."""
-    new, half = os.path.join(work, 'site-2'), os.path.join(work, 'site-half')
-    for folder in (new, half):
+    with a custom section, the JS setting self.bootcampBuild), the site made again from its files
+    as the build makes it (new names for the changed files, the page, the service worker); and
+    that site half copied to the server over the old one: build 2's page, service worker and JS,
+    without its wasm."""
+    files, new, half = (os.path.join(work, name) for name in ('site-files', 'site-2', 'site-half'))
+    for folder in (files, new, half):
         shutil.rmtree(folder, ignore_errors=True)
-        shutil.copytree(site, folder)
-    with open(os.path.join(new, 'bootcamp.wasm'), 'ab') as f:
+    os.makedirs(files)
+    for name in os.listdir(site):  # the site's files under their own names
+        if name not in ('index.html', 'sw.js'):
+            shutil.copy(os.path.join(site, name), os.path.join(files, re.sub(r'\.[0-9a-f]{16}\.', '.', name)))
+    with open(os.path.join(files, 'bootcamp.wasm'), 'ab') as f:
         name, payload = b'bootcamp-build', b'bootcamp-build-2'
         body = bytes([len(name)]) + name + payload
         f.write(bytes([0, len(body)]) + body)  # a custom section (id 0), its size in one LEB128 byte
-    with open(os.path.join(new, 'bootcamp.js'), 'a') as f:
+    with open(os.path.join(files, 'bootcamp.js'), 'a') as f:
         f.write("\nself.bootcampBuild = '2';\n")
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'web')
-    subprocess.run(['cmake', f'-DSITE={new}', f'-DTEMPLATE={os.path.join(source, "sw.js")}', '-P',
-                    os.path.join(source, 'stamp_service_worker.cmake')], check=True, timeout=60)
-    for name in ('sw.js', 'bootcamp.js'):
-        shutil.copy(os.path.join(new, name), os.path.join(half, name))
+    subprocess.run(['cmake', f'-DFILES={files}', f'-DSITE={new}', f'-DWEB={source}', '-DPROJECT_VERSION=2', '-P',
+                    os.path.join(source, 'stamp_site.cmake')], check=True, timeout=60)
+    shutil.copytree(site, half)
+    for name in os.listdir(new):
+        if not name.startswith('bootcamp.') or not name.endswith('.wasm'):
+            shutil.copy(os.path.join(new, name), os.path.join(half, name))
     return new, half
 
 
@@ -1203,6 +1273,7 @@ TABLE = [
     (page_views, {'page', 'keyboard', 'phone'}),
     (page_controls, {'page', 'keyboard', 'key_activation', 'tab_out'}),
     (page_errors, {'page', 'keyboard'}),
+    (page_heard, {'page', 'screen_reader'}),
     (lost_keyup, {'page', 'keyboard', 'releases'}),
     (composition, {'page', 'raw_keys'}),
     (offline, {'page', 'offline'}),
