@@ -85,15 +85,17 @@ class Game {
     this.wake = null;
   }
 
-  // layout: the terminal's columns and rows; the text view reads the Event's side left of
-  // panelColumn, the panel above effectsRow, each condition's value out of gaugeMax (bit i of
-  // gaugesEndingHigh: condition i ends the run at gaugeMax, else at 0). codes: the game's key
-  // codes (vk: enter, q, digit0, the digits following it) and the kinds of key news (kinds:
-  // keyDown, keyUp, focusLost), handed over as kind * kindScale + vk.
-  open(layout, codes) {
+  // The terminal's columns and rows; the text view reads the Event's side left of panelColumn,
+  // the panel above effectsRow, each condition's value out of gaugeMax (bit i of
+  // gaugesEndingHigh: condition i ends the run at gaugeMax, else at 0). Then the game's key codes:
+  // those of ENTER, Q and the digit 0 (the digits follow it), and the kinds of key news (a key
+  // down, up, the focus lost), handed back as kind * kindScale + code.
+  open(columns, rows, panelColumn, effectsRow, gaugeMax, gaugesEndingHigh, enter, q, digit0, keyDown, keyUp,
+    focusLost, kindScale) {
     if (typeof Terminal !== 'function') return 1;
+    const layout = {columns, rows, panelColumn, effectsRow, gaugeMax, gaugesEndingHigh};
     this.layout = layout;
-    this.codes = codes;
+    this.codes = {vk: {enter, q, digit0}, kinds: {keyDown, keyUp, focusLost}, kindScale};
     makeTerminal(layout.columns, layout.rows);
     // Keys held since before the game began are down at its first look, as on a keyboard.
     for (const key of heldKeys()) this.key('keyDown', key);

@@ -3,8 +3,9 @@
 //
 // The page (web/game.js) gives each game a host object, Module.bootcampHost; everything here
 // reaches the page through it. The page names keys its own way: the game's key codes, and how
-// key news is handed back, are told it when the game opens, and written nowhere else. stdout comes to the host byte by byte (Module.stdout), and this
-// file writes through stdout too, so every byte reaches the terminal in the order written.
+// key news is handed back, are told it when the game opens, and written nowhere else. stdout
+// comes to the host byte by byte (Module.stdout), and this file writes through stdout too, so
+// every byte reaches the terminal in the order written.
 #include <emscripten.h>
 
 #include <cstdio>
@@ -30,23 +31,11 @@ constexpr int vkMask = 0xffff;
 // codes given: the virtual-key codes of ENTER, Q and the digit 0 (the digits follow it), the
 // kinds, and the kind's scale.
 EM_JS(int, pageOpen,
-      (int columns, int rows, int splitColumn, int effectsLine, int gaugeMax, int endingHigh, int enterCode,
-       int qCode, int digit0Code, int downKind, int upKind, int focusLostKind, int kindScale),
+      (int columns, int rows, int splitColumn, int effectsLine, int gaugeMax, int endingHigh, int enterCode, int qCode,
+       int digit0Code, int downKind, int upKind, int focusLostKind, int kindScale),
       {
-          return Module.bootcampHost.open(
-              {
-                  columns : columns,
-                  rows : rows,
-                  panelColumn : splitColumn,
-                  effectsRow : effectsLine,
-                  gaugeMax : gaugeMax,
-                  gaugesEndingHigh : endingHigh
-              },
-              {
-                  vk : {enter : enterCode, q : qCode, digit0 : digit0Code},
-                  kinds : {keyDown : downKind, keyUp : upKind, focusLost : focusLostKind},
-                  kindScale : kindScale
-              });
+          return Module.bootcampHost.open(columns, rows, splitColumn, effectsLine, gaugeMax, endingHigh, enterCode,
+                                          qCode, digit0Code, downKind, upKind, focusLostKind, kindScale);
       });
 
 // The terminal's size as the page made it.

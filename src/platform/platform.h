@@ -21,7 +21,8 @@ struct ScreenLayout {
     int panelColumn;  // zero-based: the Event's side lies left of it, the conditions panel from it
     int effectsRow;   // zero-based: the row of the effects line, under the panel
     int gaugeMax;     // the largest value a gauge shows
-    int gaugesEndingHigh = 0;  // bit i set: the run ends when gauge i reaches gaugeMax (else at 0)
+    // Bit i set: the run ends when gauge i reaches gaugeMax (else when it reaches 0).
+    int gaugesEndingHigh = 0;
 };
 
 // How the terminal is left when it is given back.

@@ -26,7 +26,7 @@ class BrowserDriver(Driver):
     plays_site = True
     all_caps = frozenset({'layout', 'cursor', 'releases', 'focus', 'keypad', 'page', 'repeat', 'keyboard',
                           'layouts', 'raw_keys', 'offline', 'installable', 'preload', 'phone',
-                          'accessibility_tree', 'key_activation', 'tab_out'})
+                          'accessibility_tree', 'key_activation', 'tab_out', 'forced_colors'})
 
     def __init__(self, game, work):
         super().__init__(game, work)
@@ -46,7 +46,7 @@ class BrowserDriver(Driver):
             return [('keys', {}, self.caps)]
         # the touch screen's: no keyboard; one pass of the page's own scenarios is enough
         touch = self.caps - {'keypad', 'focus', 'repeat', 'keyboard', 'layouts', 'raw_keys', 'offline', 'installable',
-                             'preload', 'phone', 'accessibility_tree', 'key_activation', 'tab_out'}
+                             'preload', 'phone', 'accessibility_tree', 'key_activation', 'tab_out', 'forced_colors'}
         return [('keys', {}, self.caps), ('touch', {'touch': True}, touch | {'touch'})]
 
     def start(self, cols, rows, touch=False, read='terminal', **page):

@@ -80,6 +80,7 @@ CANNOT = {
         'phone': "a phone's screen (its size, density and touch) is emulated through Chromium's DevTools protocol",
         'accessibility_tree': "the accessibility tree is read through Chromium's DevTools protocol",
         'key_activation': "headless Firefox presses no focused button for WebDriver's Space",
+        'forced_colors': "forced colours are emulated through Chromium's DevTools protocol",
     },
     'webkit': {
         'preload': "WebKit's WebDriver runs no script in a page before the page's own",
@@ -93,6 +94,7 @@ CANNOT = {
         'phone': "a phone's screen (its size, density and touch) is emulated through Chromium's DevTools protocol",
         'accessibility_tree': "the accessibility tree is read through Chromium's DevTools protocol",
         'tab_out': 'MiniBrowser has no controls of its own for Tab to reach: the focus stays in the page',
+        'forced_colors': "forced colours are emulated through Chromium's DevTools protocol",
     },
 }
 CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -229,9 +231,9 @@ class _Helper:
     """The Firefox helper process (firefox_helper.js), with what the rig uses of a WebDriver."""
 
     def __init__(self, profile, size, site, env=None):
-        env = dict(env or os.environ, NODE_PATH=node_modules(site))
         self.process = subprocess.Popen([NODE, FIREFOX_HELPER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, env=env, text=True, start_new_session=True)
+                                        stderr=subprocess.DEVNULL, env=dict(env or os.environ, NODE_PATH=node_modules(site)),
+                                        text=True, start_new_session=True)
         self.next_id = 0
         self.call('launch', executable=FIREFOX, profile=profile, width=size[0], height=size[1], headless=env is None,
                   timeout=60)
@@ -826,8 +828,9 @@ class BrowserSession:
 
     def heard(self):
         """What the page's live regions said since it was opened: {'regions': [id, politeness]
-        of each, 'said': one entry for each node added with text, its lines in order}. A screen
-        reader says one node at once, whole; several added at once come in any order."""
+        of each, 'said': one entry for each node added with text, its lines in order (a line
+        break or a no-break blank parts them)}. A screen reader says one node at once, whole;
+        several added at once come in any order."""
         return self.driver.execute_script('return window.bootcampHeard;')
 
     def _listen(self):
@@ -838,7 +841,7 @@ class BrowserSession:
               .filter((r) => r.getAttribute('aria-live') !== 'off');
             const heard = {regions: regions.map((r) => [r.id, r.getAttribute('aria-live')]), said: []};
             window.bootcampHeard = heard;
-            const lines = (text) => text.split('\\n').map((t) => t.trimEnd()).filter((t) => t.trim());
+            const lines = (text) => text.split(/[\\n\\u00a0]/).map((t) => t.trimEnd()).filter((t) => t.trim());
             for (const node of regions.flatMap((r) => [...r.childNodes])) {
               if (lines(node.textContent).length) heard.said.push(lines(node.textContent));
             }
@@ -856,7 +859,7 @@ class BrowserSession:
         browser exposes them (Chromium's protocol: the one thing here that no page script sees)."""
         self.cannot('accessibility_tree')
         nodes = self.cdp('Accessibility.getFullAXTree')['nodes']
-        return [n['name']['value'] for n in nodes
+        return [n['name']['value'].strip() for n in nodes
                 if not n.get('ignored') and n.get('role', {}).get('value') == 'StaticText']
 
     def focused(self):
@@ -867,6 +870,11 @@ class BrowserSession:
             const e = document.activeElement;
             if (!(document.hasFocus() || arguments[0]) || !e || e === document.body) return null;
             return e.id || e.tagName.toLowerCase();''', self.engine == 'firefox')
+
+    def focus(self, element_id):
+        """The element with this id gets the keyboard's focus (as Tab or a screen reader puts it
+        there)."""
+        self.driver.execute_script('document.getElementById(arguments[0]).focus();', element_id)
 
     def axe(self, tags=('wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa', 'best-practice')):
         """axe-core's findings on the page as it is now, for rules with these tags (by default

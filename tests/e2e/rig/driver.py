@@ -74,6 +74,7 @@ CAPS = {
     'accessibility_tree': "the browser's accessibility tree can be read (what assistive technology reaches)",
     'key_activation': 'Space or Enter on a focused button presses it, as the browser does for a keyboard',
     'tab_out': "Tab moves the focus out of the page, to the browser's own controls",
+    'forced_colors': "the system's forced colours (Windows high contrast) can be emulated",
     'screen_reader': 'a screen reader (Orca) listens to the page, and its keys go through it',
 }
 

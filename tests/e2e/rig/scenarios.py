@@ -860,8 +860,8 @@ def outcome_said(p, option):
 
 def legible(p, what, fits=False):
     """The text view shows, its game text 16 CSS px or more, nothing wider than the screen, every
-    button 44 CSS px or more each way; with fits, all its lines and the touch keys on the screen,
-    unscrolled."""
+    button 44 CSS px or more each way, the touch keys over none of its lines or gauges; with fits,
+    all its lines (its game keys among them) and the touch keys on the screen, unscrolled."""
     looks = p.d.session.looks()
     p.check(looks['shown'] == 'text' and looks['textPx'] >= 16 and not looks['sideways'] and looks['buttonPx'] >= 44,
             f'{what}: {looks}')
@@ -869,18 +869,23 @@ def legible(p, what, fits=False):
     inside = lambda b: b and b[0] >= 0 and b[1] >= 0 and b[2] <= width + 0.5 and b[3] <= height + 0.5  # noqa: E731
     p.check(not fits or all(inside(b) for b in looks['lines'] + [looks['touchKeys']]),
             f'{what}: not all on the screen at once: {looks}')
+    keys = looks['touchKeys']
+    over = lambda b: b[0] < keys[2] - 0.5 and keys[0] < b[2] - 0.5 and b[1] < keys[3] - 0.5 and keys[1] < b[3] - 0.5  # noqa: E731
+    p.check(not keys or not any(over(b) for b in looks['lines'] + looks['gauges']),
+            f'{what}: the touch keys cover the text: {looks}')
 
 
 def page_text_view(c):
-    """On a phone held upright (390x844, by touch) and on a small one (320x568, by keys) the page
-    shows its text view by itself, and a whole run plays to the end there, each screen of the
-    text view held to the model, the gauges' meters included; the game's text is 16 CSS px or
-    more and nothing is wider than the screen; at 390x844 an Event's question, its answers and
-    the touch keys are on the screen together. The live region says each new text once, politely,
-    exactly as the model has it: the intro, each Event with its answers, each outcome with its
-    effects line, the ending with its day count; at 390x844 through a restart and the next run's
-    first turn, at 320x568 nothing more after Q."""
-    for width, height, touch in ((390, 844, True), (320, 568, False)):
+    """On a phone held upright (390x844, by touch), on its side (844x390, by touch) and on a small
+    one (320x568, by keys) the page shows its text view by itself, and a whole run plays to the end
+    there, each screen of the text view held to the model, the gauges' meters included; the game's
+    text is 16 CSS px or more, nothing is wider than the screen and the touch keys cover none of
+    it; at 390x844 an Event's question, its answers and the touch keys are on the screen together.
+    The live region says each new text once, politely, exactly as the model has it, in one node: the
+    intro, each Event with its answers, each outcome with its effects line, the ending with its
+    day count; on a phone through a restart and the next run's first turn, at 320x568 nothing more
+    after Q."""
+    for width, height, touch in ((390, 844, True), (844, 390, True), (320, 568, False)):
         size = f'{width}x{height}'
         p = c.play(touch=touch, read='text', device=(width, height, 3, True))
         said = [lines_of(p.m.intro_text)]
@@ -889,7 +894,7 @@ def page_text_view(c):
         p.pass_intro()
         for _ in p.m.events:
             said.append(event_said(p))
-            legible(p, f'{size}: "{p.event["prompt"]}"', fits=touch)
+            legible(p, f'{size}: "{p.event["prompt"]}"', fits=height > width and touch)
             said.append(outcome_said(p, 2))
             p.choose(2)
             legible(p, f'{size}: the outcome of "{p.event["prompt"]}"')
@@ -922,7 +927,8 @@ def page_views(c):
     least twice as large on the screen as the terminal's at 100%; a phone held sideways or
     upright the text view. The switch chooses the other view for the device: chosen on an upright
     phone, the terminal stays through a reload, fits the phone's width with the touch keys under
-    it and suggests turning the phone; switched back, the page chooses by itself again."""
+    it and suggests turning the phone; switched back, the page chooses by itself again. A view
+    chosen in another tab is followed at once."""
     p = c.play(touch=True, device=(1280, 800, 1, False))
     s = c.d.session
 
@@ -952,18 +958,35 @@ def page_views(c):
     s.click('view-switch')
     looks = shows('text', 'the text view chosen again', None, None)
     p.check(not looks['hint'], f'the text view suggests turning the phone: {looks}')
+    # a view chosen in another tab of the site is followed here at once
+    main = s.driver.current_window_handle
+    s.driver.switch_to.new_window('tab')
+    s.driver.get(s.url)
+    s.wait_until(lambda page: page['state'] == 'running', 30, 'the page in the other tab')
+    s.click('view-switch')
+    there = s.view()['chosen']
+    s.driver.close()
+    s.driver.switch_to.window(main)
+    p.expect('the view chosen in another tab', lambda: there is not None and s.view()['chosen'] == there,
+             detail=lambda: f': {s.view()}, there {there}')
 
 
 def page_controls(c):
-    """Keyboard only: Tab reaches the view switch (and, once the game is over, New game) and then
-    leaves the page's controls; Shift+Tab goes back through them; Space presses the switch, while
-    ENTER, the digits and Q play wherever the focus is, and ENTER on New game starts one game.
-    At the intro, an Event, an outcome, the end screen and after Q, in either view: axe-core finds
-    nothing against WCAG 2 A and AA (nor its best practices), and the accessibility tree (where the
-    engine lets it be read) holds each line of the game's text once (the terminal's rows are not
-    in it)."""
+    """Keyboard only: Tab reaches the view switch, the game's keys of the screen (shown over the
+    terminal view while one has the focus) and, once the game is over, New game, and then leaves
+    the page's controls; Shift+Tab goes back through them. ENTER and Space press the control with
+    the focus and reach no game: the switch, an answer's button (which chooses it, and is then
+    marked as chosen), New game (which hands the focus to the switch as it hides); ENTER on an
+    answer already chosen, and the digits and Q anywhere, are the game's. At the intro, an Event,
+    an outcome, the end screen and after Q, in either view: axe-core finds nothing against WCAG 2
+    A and AA (nor its best practices), and the accessibility tree (where the engine lets it be
+    read) holds each line of the game's text once, an answer twice (its line and its button; the
+    terminal's rows are not in it)."""
     p = c.play()
     s = c.d.session
+
+    def blur():
+        s.driver.execute_script('document.activeElement.blur();')
 
     def tab(*stops, back=False):
         for stop in stops:
@@ -980,22 +1003,40 @@ def page_controls(c):
             p.check(not found, f'{what}, the {view} view: axe finds {found}')
             text = s.text_view()
             spoken = s.spoken() if 'accessibility_tree' in c.caps else None
-            lines = [t for _, t in text['lines']] + [text['effects']] + [g['text'] for g in text['gauges']]
-            p.check(spoken is None or all(spoken.count(t) == 1 for t in filter(None, lines)),
+            keys = [label for _, label, _, _ in text['keys']]
+            effects = re.findall(r'\S.*?\s[+-]?\d+(?=\s|$)', text['effects'])  # each condition's change
+            lines = [t for _, t in text['lines']] + effects + [g['text'] for g in text['gauges']]
+            p.check(spoken is None or all(spoken.count(t) == 1 + (t in keys) for t in filter(None, lines)),
                     f'{what}, the {view} view: the accessibility tree holds {spoken}, the game\'s text {lines}')
+            s.focus('view-switch')
             s.tap('Space')
             p.expect(f'{what}: Space on the switch', lambda: s.view()['shown'] != view)
+            blur()
     p.at_intro()
-    tab('view-switch', None)
-    tab('view-switch', back=True)
-    audited('the intro')
+    tab('view-switch', 'key-enter', None)
+    tab('key-enter', 'view-switch', back=True)
     view = s.view()['shown']
+    s.tap('Enter')
+    p.expect('ENTER on the switch pressed it', lambda: s.view()['shown'] != view)
+    p.quiet('ENTER on the switch')
+    s.tap('Enter')
+    p.expect('ENTER on the switch pressed it again', lambda: s.view()['shown'] == view)
+    audited('the intro')
     p.pass_intro()
-    p.check(s.view()['shown'] == view, 'ENTER on the switch pressed it')
     audited('an Event')
-    p.choose(p.safe(or_any=True))
+    option = p.safe(or_any=True)
+    s.focus(f'key-{option}')
+    s.tap('Space')
+    p.expect(f'Space on the button of Option {option}', p.turn(p.event, chosen=option))
+    p.answered(option)
+    keys = s.text_view()['keys']
+    p.check([(k, chosen, off) for k, _, chosen, off in keys] ==
+            [(str(i), i == option, True) for i in range(len(p.event['options']))] + [('enter', False, False)],
+            f'the answer chosen by its button is not marked: {keys}')
     audited('an outcome')
+    s.focus(f'key-{option}')
     p.close_turn()
+    blur()
     if not p.ended_run():
         p.play_to_ending()
     audited('the end screen')
@@ -1009,6 +1050,7 @@ def page_controls(c):
     p.new_run()
     p.at_intro()
     p.check(s.page()['games'] == games + 1, f'ENTER on New game started {s.page()["games"] - games} games')
+    p.expect('the focus on the switch once New game hid', lambda: s.focused() == 'view-switch')
 
 
 def page_heard(c):
@@ -1067,6 +1109,84 @@ def page_heard(c):
     p.check([u for u in said if u in expected] == expected,
             'Orca said these screens otherwise than once each, in order:\n' +
             '\n'.join(map(str, [u for u in said if u in expected])) + '\nexpected\n' + '\n'.join(map(str, expected)))
+
+
+# Forced colours as the page shows them: the switch's mark (pressed and not), the chosen answer's
+# button and another's, the terminal's cursor and its background, the terminal's edge.
+FORCED_MARKS = """
+    const style = (e, pseudo) => getComputedStyle(e, pseudo || null);
+    const cursor = document.querySelector('#screen .xterm-cursor');
+    const chosen = document.querySelector('#game-keys [aria-current="true"]');
+    const other = document.querySelector('#game-keys [aria-disabled="true"]:not([aria-current])');
+    return {mark: style(document.getElementById('view-switch'), '::before').backgroundColor,
+            canvas: style(document.body).backgroundColor,
+            chosen: chosen && style(chosen).backgroundColor, other: other && style(other).backgroundColor,
+            cursor: cursor && style(cursor).backgroundColor,
+            terminal: style(document.querySelector('#screen .xterm-viewport')).backgroundColor,
+            edge: style(document.getElementById('screen-box')).outlineStyle};"""
+
+
+def page_keys(c):
+    """Played by clicks alone, in the text view: ENTER's button (which says what ENTER does: start,
+    go on, play again), each answer's button, Q's; the chosen answer marked. A click on each touch
+    key with no pointer (a screen reader's, a switch's) is one press. The gauges are coloured by how
+    close each is to ending the run (Punchability's end is its top), and an answer's effects are
+    kept whole per condition. In forced colours (where the engine can emulate them) the switch's
+    mark, the chosen answer, the terminal's cursor and its edge still show."""
+    p = c.play(query='?touch')
+    s = c.d.session
+    p.at_intro()
+    s.click('view-switch')
+    p.expect('the text view chosen', lambda: s.view()['shown'] == 'text')
+    labels = lambda: {k: label for k, label, _, _ in s.text_view()['keys']}  # noqa: E731
+    p.check(labels() == {'enter': 'ENTER: start'}, f'the intro\'s keys: {labels()}')
+    s.click('key-enter')
+    p.arrive('the first Event after a click on ENTER: start')
+    p.check(labels() == {str(i): f'{i}){o["label"]}'.rstrip() for i, o in enumerate(p.event['options'])},
+            f'the keys of "{p.event["prompt"]}": {labels()}')
+    gauges = s.text_view()['gauges']
+    ends_high = [g['optimum'] < g['low'] for g in gauges]
+    p.check(ends_high == [False, False, False, True] and all(g['low'] < g['high'] for g in gauges),
+            f'the gauges are not coloured by their ends: {gauges}')
+    option = p.safe(or_any=True)
+    s.click(f'key-{option}')
+    p.expect(f'a click on Option {option}', p.turn(p.event, chosen=option))
+    p.answered(option)
+    p.check(labels().get('enter') == 'ENTER: go on' and
+            [k for k, _, chosen, _ in s.text_view()['keys'] if chosen] == [str(option)],
+            f'the outcome\'s keys: {s.text_view()["keys"]}')
+    effects = s.driver.execute_script("""return [...document.querySelectorAll('#story .effect')].map((e) =>
+        [e.textContent, getComputedStyle(e).whiteSpace]);""")
+    chosen = p.event['options'][option]
+    p.check(effects == [[f'{p.m.names[i]} {"+" if d > 0 else ""}{d}', 'nowrap'] for i, d in chosen['effects']],
+            f'the effects of Option {option} are not kept whole: {effects}')
+    if 'forced_colors' in c.caps:
+        s.cdp('Emulation.setEmulatedMedia', features=[{'name': 'forced-colors', 'value': 'active'}])
+        on = s.driver.execute_script(FORCED_MARKS)
+        s.click('view-switch')
+        off = s.driver.execute_script(FORCED_MARKS)
+        s.click('view-switch')
+        s.cdp('Emulation.setEmulatedMedia', features=[])
+        p.check(on['mark'] != off['mark'] and on['chosen'] != on['other'] and on['cursor'] != on['terminal']
+                and on['edge'] == 'solid', f'forced colours hide a mark: switch on {on}, off {off}')
+    s.click('key-enter')
+    p.after_turn('a click on ENTER: go on')
+    for key in ('0', '1', '2'):  # the touch keys, clicked with no pointer
+        if p.ended_run():
+            break
+        s.driver.execute_script('document.querySelector(`#touch-keys [data-key="${arguments[0]}"]`).click();', key)
+        p.expect(f'a click on the touch key {key}', p.turn(p.event, chosen=int(key)))
+        p.answered(int(key))
+        s.driver.execute_script('document.querySelector(\'#touch-keys [data-key="enter"]\').click();')
+        p.after_turn(f'a click on the touch key ENTER after {key}')
+    while not p.ended_run():
+        s.click('key-2')
+        p.expect('a click on Option 2', p.turn(p.event, chosen=2))
+        p.answered(2)
+        s.click('key-enter')
+        p.after_turn('a click on ENTER: go on')
+    p.check(labels() == {'enter': 'ENTER: play again', 'q': 'Q: quit'}, f'the end screen\'s keys: {labels()}')
+    p.end_by_quit(send=lambda: s.click('key-q'))
 
 
 def page_errors(c):
@@ -1272,6 +1392,7 @@ TABLE = [
     (page_text_view, {'page', 'keyboard', 'phone'}),
     (page_views, {'page', 'keyboard', 'phone'}),
     (page_controls, {'page', 'keyboard', 'key_activation', 'tab_out'}),
+    (page_keys, {'page', 'keyboard'}),
     (page_errors, {'page', 'keyboard'}),
     (page_heard, {'page', 'screen_reader'}),
     (lost_keyup, {'page', 'keyboard', 'releases'}),

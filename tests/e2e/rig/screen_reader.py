@@ -36,7 +36,7 @@ from .browser_session import cannot_run
 from .driver import PYTHON, Driver, Processes, Skip, run, wait_until
 from .gui_drivers import start_xvfb
 
-TOOLS = (('/usr/bin/orca', 'orca'), ('/usr/bin/dbus-daemon', 'dbus'),
+TOOLS = (('/usr/bin/orca', 'orca'), ('/usr/bin/dbus-daemon', 'dbus-daemon'),
          ('/usr/libexec/at-spi-bus-launcher', 'at-spi2-core'), ('/usr/bin/speech-dispatcher', 'speech-dispatcher'),
          ('/usr/lib/speech-dispatcher-modules/sd_espeak-ng', 'speech-dispatcher-espeak-ng'),
          ('/usr/bin/Xvfb', 'xvfb'), ('/usr/bin/xdotool', 'xdotool'))
