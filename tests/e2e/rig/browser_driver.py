@@ -64,7 +64,7 @@ class BrowserDriver(Driver):
             self.session.open(wait=False)
         self.touch = touch
         self.started_at = time.time()
-        self.session.wait_until(lambda p: p['state'] != 'loading', 30, 'the page to load')
+        self.session.wait_until(lambda p: p['state'] not in ('loading', 'no page'), 30, 'the page to load')
 
     def stop(self):
         if self.session is not None:
