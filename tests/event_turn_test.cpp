@@ -107,3 +107,11 @@ TEST(LayoutSize, FollowsTheLongestEffectsLine) {
     EXPECT_EQ(layoutSize({rack, wide}).columns, 148);
     EXPECT_EQ(layoutSize({wide}).rows, 15);
 }
+
+// The page colours a gauge by how close it is to the end of the run: Punchability ends it at the
+// top, the others at 0.
+TEST(ScreenLayout, TellsWhichGaugesEndTheRunAtTheTop) {
+    const ScreenLayout layout = screenLayout({rack});
+    EXPECT_EQ(layout.gaugeMax, 100);
+    EXPECT_EQ(layout.gaugesEndingHigh, 1 << punchability);
+}

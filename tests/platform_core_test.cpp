@@ -17,7 +17,7 @@ constexpr int enter = 13;
 constexpr int q = 81;
 constexpr int digit(int n) { return 48 + n; }
 constexpr ScreenSize layout{133, 15};
-const ScreenLayout probeLayout{layout, 80, 9, 100, 22, {}, {}};
+const ScreenLayout probeLayout{layout, 80, 9, 100, 0, 22, {}, {}};
 
 // Option i raises Sanity by i + 1, so the change tells which Option was taken.
 const Event probe{"Probe", {{" a", {1, 1}, "A"}, {" b", {1, 2}, "B"}, {" c", {1, 3}, "C"}}};

@@ -17,6 +17,7 @@ Exit 77 (and why) when the browser or its driver is missing.
 import argparse
 import gzip
 import os
+import re
 import statistics
 import sys
 import time
@@ -125,8 +126,8 @@ def views(site):
 
 
 def print_game_part(rows):
-    """The game's own part of the download: its JS and wasm together."""
-    game = [row for row in rows if row[0] in ('bootcamp.js', 'bootcamp.wasm')]
+    """The game's own part of the download: its JS and wasm together (named by their content)."""
+    game = [row for row in rows if re.fullmatch(r'bootcamp(\.[0-9a-f]{16})?\.(js|wasm)', row[0])]
     print(f'  {"the game (JS and wasm)":24} {sum(r[1] for r in game) / 1024:8.1f} KiB '
           f'{sum(r[2] for r in game) / 1024:8.1f} KiB')
 

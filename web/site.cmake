@@ -59,13 +59,13 @@ add_custom_command(
   COMMENT "Installing the terminal for the page and what its tests use (npm ci)"
   VERBATIM)
 
-# The page's title shows the project's version.
-configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${CMAKE_BINARY_DIR}/index.html @ONLY)
-
-# What goes into the site, from where.
+# The site's files as they are written, in one folder; the site itself is made from them by
+# web/stamp_site.cmake (names of their content, the page, the service worker).
+set(BOOTCAMP_SITE_STAGE ${CMAKE_BINARY_DIR}/site-files)
+file(MAKE_DIRECTORY ${BOOTCAMP_SITE_STAGE})
+# The page's modules, one a job (page.js puts them together).
+set(BOOTCAMP_PAGE_MODULES page.js view.js text_view.js gauges.js game.js keys.js offline.js)
 set(BOOTCAMP_SITE_FILES
-  "${CMAKE_BINARY_DIR}/index.html|index.html"
-  "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
   "${CMAKE_SOURCE_DIR}/web/page.css|page.css"
   "${CMAKE_SOURCE_DIR}/web/manifest.webmanifest|manifest.webmanifest"
   "${BOOTCAMP_XTERM}/lib/xterm.js|xterm.js"
@@ -73,6 +73,9 @@ set(BOOTCAMP_SITE_FILES
   "${BOOTCAMP_XTERM}/LICENSE|xterm-LICENSE.txt"
   "$<TARGET_FILE:bootcamp>|bootcamp.js"
   "$<TARGET_FILE_DIR:bootcamp>/bootcamp.wasm|bootcamp.wasm")
+foreach(module IN LISTS BOOTCAMP_PAGE_MODULES)
+  list(APPEND BOOTCAMP_SITE_FILES "${CMAKE_SOURCE_DIR}/web/${module}|${module}")
+endforeach()
 set(BOOTCAMP_SITE_OUTPUTS "")
 foreach(entry IN LISTS BOOTCAMP_SITE_FILES)
   string(REPLACE "|" ";" pair "${entry}")
@@ -84,11 +87,11 @@ foreach(entry IN LISTS BOOTCAMP_SITE_FILES)
   else()
     set(depends "${from}")
   endif()
-  add_custom_command(OUTPUT ${BOOTCAMP_SITE}/${to}
-    COMMAND ${CMAKE_COMMAND} -E copy ${from} ${BOOTCAMP_SITE}/${to}
+  add_custom_command(OUTPUT ${BOOTCAMP_SITE_STAGE}/${to}
+    COMMAND ${CMAKE_COMMAND} -E copy ${from} ${BOOTCAMP_SITE_STAGE}/${to}
     DEPENDS ${depends} bootcamp
     VERBATIM)
-  list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE}/${to})
+  list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE_STAGE}/${to})
 endforeach()
 
 # The icons of the installed page, drawn at build time.
@@ -96,16 +99,18 @@ find_program(BOOTCAMP_NODE_PROGRAM NAMES node nodejs)
 if(NOT BOOTCAMP_NODE_PROGRAM)
   message(FATAL_ERROR "node not found: the site's icons are drawn with it (on Debian: apt-get install nodejs)")
 endif()
-add_custom_command(OUTPUT ${BOOTCAMP_SITE}/icon-192.png ${BOOTCAMP_SITE}/icon-512.png
-  COMMAND ${BOOTCAMP_NODE_PROGRAM} ${CMAKE_SOURCE_DIR}/web/make_icons.js ${BOOTCAMP_SITE} 192 512
+add_custom_command(OUTPUT ${BOOTCAMP_SITE_STAGE}/icon-192.png ${BOOTCAMP_SITE_STAGE}/icon-512.png
+  COMMAND ${BOOTCAMP_NODE_PROGRAM} ${CMAKE_SOURCE_DIR}/web/make_icons.js ${BOOTCAMP_SITE_STAGE} 192 512
   DEPENDS ${CMAKE_SOURCE_DIR}/web/make_icons.js
   VERBATIM)
-list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE}/icon-192.png ${BOOTCAMP_SITE}/icon-512.png)
+list(APPEND BOOTCAMP_SITE_OUTPUTS ${BOOTCAMP_SITE_STAGE}/icon-192.png ${BOOTCAMP_SITE_STAGE}/icon-512.png)
 
-# The service worker last: it lists every other file with its digest.
-add_custom_command(OUTPUT ${BOOTCAMP_SITE}/sw.js
-  COMMAND ${CMAKE_COMMAND} -DSITE=${BOOTCAMP_SITE} -DTEMPLATE=${CMAKE_SOURCE_DIR}/web/sw.js
-    -P ${CMAKE_SOURCE_DIR}/web/stamp_service_worker.cmake
-  DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${CMAKE_SOURCE_DIR}/web/sw.js ${CMAKE_SOURCE_DIR}/web/stamp_service_worker.cmake
+# The site, made whole from those files each time one changes: the page (its title shows the
+# project's version) and the service worker last.
+add_custom_command(OUTPUT ${BOOTCAMP_SITE}/index.html ${BOOTCAMP_SITE}/sw.js
+  COMMAND ${CMAKE_COMMAND} -DFILES=${BOOTCAMP_SITE_STAGE} -DSITE=${BOOTCAMP_SITE} -DWEB=${CMAKE_SOURCE_DIR}/web
+    -DPROJECT_VERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/web/stamp_site.cmake
+  DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${CMAKE_SOURCE_DIR}/web/index.html ${CMAKE_SOURCE_DIR}/web/sw.js
+    ${CMAKE_SOURCE_DIR}/web/stamp_site.cmake
   VERBATIM)
-add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE_OUTPUTS} ${BOOTCAMP_SITE}/sw.js ${BOOTCAMP_AXE})
+add_custom_target(site ALL DEPENDS ${BOOTCAMP_SITE}/index.html ${BOOTCAMP_SITE}/sw.js ${BOOTCAMP_AXE})

@@ -68,7 +68,11 @@ ScreenSize layoutSize(const std::vector<Event>& events) {
 }
 
 ScreenLayout screenLayout(const std::vector<Event>& events) {
-    ScreenLayout layout{layoutSize(events), panelColumn, effectsRow, conditionMax, panelColumns, {}, {}};
+    int endingHigh = 0;
+    for (std::size_t i = 0; i < conditionEnds.size(); ++i) {
+        if (conditionEnds.at(i) == conditionMax) endingHigh |= 1 << i;
+    }
+    ScreenLayout layout{layoutSize(events), panelColumn, effectsRow, conditionMax, endingHigh, panelColumns, {}, {}};
     for (const Event& event : events) {
         const auto optionCount = static_cast<std::int32_t>(event.options.size());
         addLines(layout.sideRows, event.prompt, promptAt);

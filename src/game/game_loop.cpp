@@ -14,19 +14,19 @@
 namespace {
 // The texts of the first ending whose test holds, tested in this fixed order; empty if none.
 const char* endingTexts() {
-    if (conditions.at(health) == 0) {
+    if (conditions.at(health) == conditionEnds.at(health)) {
         return "You collapse from exhaustion and are set to be medically discharged\n"
                "Should've laid off on those peanut butter packets fatty\n\n";
     }
-    if (conditions.at(sanity) == 0) {
+    if (conditions.at(sanity) == conditionEnds.at(sanity)) {
         return "During a manic episode you accidentally say the magic words to your Senior DI\n"
                "Now you can't even have your own shoelaces\n\n";
     }
-    if (conditions.at(reputation) == 0) {
+    if (conditions.at(reputation) == conditionEnds.at(reputation)) {
         return "\"Clearly you don't care about being here\"\nat least thats what the Senior DI said\n"
                "Well it doesn't matter now, a discharge is a discharge\n\n";
     }
-    if (conditions.at(punchability) == 100) {
+    if (conditions.at(punchability) == conditionEnds.at(punchability)) {
         return "You know all those crazy DI stories you hear?\nImagine that but 10x worse\n"
                "at least you made the local news\n\n";
     }

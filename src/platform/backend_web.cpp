@@ -1,9 +1,11 @@
 // The browser backend: the page's terminal shows the game's bytes, the page's key listeners tell
 // each key going down and coming up, and a wait suspends into the browser until one does.
 //
-// The page (web/page.js) gives each game a host object, Module.bootcampHost; everything here
-// reaches the page through it. stdout comes to the host byte by byte (Module.stdout), and this
-// file writes through stdout too, so every byte reaches the terminal in the order written.
+// The page (web/game.js) gives each game a host object, Module.bootcampHost; everything here
+// reaches the page through it. The page names keys its own way: the game's key codes, and how
+// key news is handed back, are told it when the game opens, and written nowhere else. stdout
+// comes to the host byte by byte (Module.stdout), and this file writes through stdout too, so
+// every byte reaches the terminal in the order written.
 #include <emscripten.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <stdexcept>
 
 #include "platform/backend.h"
+#include "platform/keys.h"
 
 namespace {
 // The kinds of key news the page hands over, each with a virtual-key code: kind * 65536 + vk.
@@ -23,9 +26,17 @@ constexpr int vkMask = 0xffff;
 // The page makes its terminal this size and scales it to the window, so the game always finds
 // a terminal exactly as large as its layout. Nonzero when the page has no terminal to show.
 // The page also reads its text view off that terminal: the Event's side left of the panel's
-// column, the panel above the effects line, each condition's value out of gaugeMax.
-EM_JS(int, pageOpen, (int columns, int rows, int splitColumn, int effectsLine, int gaugeMax),
-      { return Module.bootcampHost.open(columns, rows, splitColumn, effectsLine, gaugeMax); });
+// column, the panel above the effects line, each condition's value out of gaugeMax, the
+// conditions of the bits of endingHigh ending the run at gaugeMax. It hands key news back in the
+// codes given: the virtual-key codes of ENTER, Q and the digit 0 (the digits follow it), the
+// kinds, and the kind's scale.
+EM_JS(int, pageOpen,
+      (int columns, int rows, int splitColumn, int effectsLine, int gaugeMax, int endingHigh, int enterCode, int qCode,
+       int digit0Code, int downKind, int upKind, int focusLostKind, int kindScale),
+      {
+          return Module.bootcampHost.open(columns, rows, splitColumn, effectsLine, gaugeMax, endingHigh, enterCode,
+                                          qCode, digit0Code, downKind, upKind, focusLostKind, kindScale);
+      });
 
 // The terminal's size as the page made it.
 EM_JS(int, pageColumns, (), { return Module.bootcampHost.columns(); });
@@ -73,7 +84,9 @@ namespace backend {
 // terminal never changes size.
 BackendOpening open(const ScreenLayout& layout, std::string_view) {
     // The page's terminal is made exactly the layout's size.
-    if (pageOpen(layout.size.columns, layout.size.rows, layout.panelColumn, layout.effectsRow, layout.gaugeMax) != 0)
+    if (pageOpen(layout.size.columns, layout.size.rows, layout.panelColumn, layout.effectsRow, layout.gaugeMax,
+                 layout.gaugesEndingHigh, vkEnter, vkQ, vkDigit0, pageKeyDown, pageKeyUp, pageFocusLost,
+                 1 << kindShift) != 0)
         throw std::runtime_error("this page cannot show a terminal");
     opened = true;
     return {"", true, true};

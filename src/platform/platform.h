@@ -23,6 +23,7 @@ struct ScreenLayout {
     int panelColumn;        // zero-based: the Event's side lies left of it, the conditions panel from it
     int effectsRow;         // zero-based: the row of the effects line, under the panel
     int gaugeMax;           // the largest value a gauge shows
+    int gaugesEndingHigh;   // bit i set: the run ends when gauge i reaches gaugeMax (else at 0)
     int panelColumns = 22;  // the panel's width; it takes the rows above the effects line
     // Every text the game may write in a turn, by where it stands: on each row of the Event's
     // side, and on the effects line. They tell how many rows the screen needs in a window too

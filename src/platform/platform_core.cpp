@@ -18,7 +18,7 @@
 #include "platform/window_fit.h"
 
 namespace {
-ScreenLayout layout{{133, 15}, 80, 9, 100, 22, {}, {}};
+ScreenLayout layout{{133, 15}, 80, 9, 100, 0, 22, {}, {}};
 LayoutChoice chosen = LayoutChoice::fitted;  // as the player asked
 KeyTimeline keys;
 TypedKeys typedKeys;

@@ -11,6 +11,9 @@ enum ConditionIndex : std::int32_t { health = 0, sanity = 1, reputation = 2, pun
 // The highest value of a condition; the lowest is 0.
 constexpr std::int32_t conditionMax = 100;
 
+// The value at which each condition ends the run.
+constexpr std::array<std::int32_t, 4> conditionEnds{0, 0, 0, conditionMax};
+
 extern const std::array<std::string, 4> conditionNames;
 extern std::array<std::int32_t, 4> conditions;  // every value stays within 0..conditionMax
 extern std::int32_t daysSurvived;               // Events survived in the current run

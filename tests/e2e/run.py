@@ -2,7 +2,8 @@
 """Plays the built game's end-to-end scenarios on one driver.
 
 usage: run.py DRIVER GAME [--model COMMAND...] [--only SCENARIO...] [--list] [--screenshot PNG]
-  DRIVER        pty, tmux, kitty, xterm, foot, wine, or a browser: browser (Chromium), firefox, webkit
+  DRIVER        pty, tmux, kitty, xterm, foot, wine, or a browser: browser (Chromium), firefox, webkit;
+                orca: the screen reader Orca listening to the page in Chromium and Firefox
   GAME          the built game (for wine: bootcamp.exe; for a browser: the built site)
   --model       the model tool's command line (default: catalog_model in the game's build)
   --only        these scenarios only
@@ -31,7 +32,7 @@ DRIVERS = {'pty': ('pty_driver', 'PtyDriver'), 'tmux': ('tmux_driver', 'TmuxDriv
            'wine': ('tmux_driver', 'WineDriver'), 'kitty': ('gui_drivers', 'KittyDriver'),
            'xterm': ('gui_drivers', 'XtermDriver'), 'foot': ('gui_drivers', 'FootDriver'),
            'browser': ('browser_driver', 'BrowserDriver'), 'firefox': ('browser_driver', 'FirefoxDriver'),
-           'webkit': ('browser_driver', 'WebKitDriver')}
+           'webkit': ('browser_driver', 'WebKitDriver'), 'orca': ('screen_reader', 'OrcaDriver')}
 
 
 def driver_class(name):
@@ -64,6 +65,8 @@ def main():
     driver = None
     try:
         driver = driver_class(opts.driver)(os.path.abspath(opts.game), work)
+        if getattr(driver, 'scenarios', None):  # a driver made for some scenarios plays only those
+            table = [(fn, needs) for fn, needs in table if fn.__name__ in driver.scenarios]
         if not opts.model and getattr(driver, 'plays_site', False):
             sys.exit('a browser plays a site: give --model (the native build\'s catalog_model)')
         command = [os.path.abspath(a) if os.path.exists(a) else a for a in opts.model or default_model(opts.game)]

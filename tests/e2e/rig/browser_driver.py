@@ -26,7 +26,7 @@ class BrowserDriver(Driver):
     plays_site = True
     all_caps = frozenset({'layout', 'cursor', 'releases', 'focus', 'keypad', 'page', 'repeat', 'keyboard',
                           'layouts', 'raw_keys', 'offline', 'installable', 'preload', 'phone',
-                          'accessibility_tree', 'key_activation', 'tab_out'})
+                          'accessibility_tree', 'key_activation', 'tab_out', 'forced_colors'})
 
     def __init__(self, game, work):
         super().__init__(game, work)
@@ -46,7 +46,7 @@ class BrowserDriver(Driver):
             return [('keys', {}, self.caps)]
         # the touch screen's: no keyboard; one pass of the page's own scenarios is enough
         touch = self.caps - {'keypad', 'focus', 'repeat', 'keyboard', 'layouts', 'raw_keys', 'offline', 'installable',
-                             'preload', 'phone', 'accessibility_tree', 'key_activation', 'tab_out'}
+                             'preload', 'phone', 'accessibility_tree', 'key_activation', 'tab_out', 'forced_colors'}
         return [('keys', {}, self.caps), ('touch', {'touch': True}, touch | {'touch'})]
 
     def start(self, cols, rows, touch=False, read='terminal', **page):
@@ -56,24 +56,27 @@ class BrowserDriver(Driver):
         self.read, self.cols_rows = read, (cols, rows)
         options = dict(touch=touch, **page)
         if self.session is None or options != self.options:
-            self.close()
-            self.session = browser_session.BrowserSession(self.game, engine=self.engine, **options)
+            self.end_session()
+            self.session = browser_session.BrowserSession(self.game, **{'engine': self.engine, **options})
             self.options = options
             self.session.start(wait=False)
         else:
             self.session.open(wait=False)
         self.touch = touch
         self.started_at = time.time()
-        self.session.wait_until(lambda p: p['state'] != 'loading', 30, 'the page to load')
+        self.session.wait_until(lambda p: p['state'] not in ('loading', 'no page'), 30, 'the page to load')
 
     def stop(self):
         if self.session is not None:
             self.session.fingers.clear()
 
-    def close(self):
+    def end_session(self):
         if self.session is not None:
             self.session.stop()
             self.session = None
+
+    def close(self):
+        self.end_session()
 
     # keys: by code, or on a touch screen the touch key under a finger
     def press(self, key):

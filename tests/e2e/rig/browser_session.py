@@ -80,6 +80,7 @@ CANNOT = {
         'phone': "a phone's screen (its size, density and touch) is emulated through Chromium's DevTools protocol",
         'accessibility_tree': "the accessibility tree is read through Chromium's DevTools protocol",
         'key_activation': "headless Firefox presses no focused button for WebDriver's Space",
+        'forced_colors': "forced colours are emulated through Chromium's DevTools protocol",
     },
     'webkit': {
         'preload': "WebKit's WebDriver runs no script in a page before the page's own",
@@ -93,6 +94,7 @@ CANNOT = {
         'phone': "a phone's screen (its size, density and touch) is emulated through Chromium's DevTools protocol",
         'accessibility_tree': "the accessibility tree is read through Chromium's DevTools protocol",
         'tab_out': 'MiniBrowser has no controls of its own for Tab to reach: the focus stays in the page',
+        'forced_colors': "forced colours are emulated through Chromium's DevTools protocol",
     },
 }
 CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -202,6 +204,18 @@ class _SiteHandler(http.server.SimpleHTTPRequestHandler):
             return os.path.join(self.directory, '.not-in-the-site')
         return super().translate_path('/' + plain[len(prefix):])
 
+    def send_head(self):
+        """As a host that serves a folder's page only at the folder's address, when asked to:
+        /index.html answered by a redirect to /."""
+        plain = urllib.parse.urlsplit(self.path).path
+        if self.session.index_redirects and plain.endswith('/index.html'):
+            self.send_response(301)
+            self.send_header('Location', plain[:-len('index.html')])
+            self.send_header('Content-Length', '0')
+            self.end_headers()
+            return None
+        return super().send_head()
+
     def log_message(self, *args):
         pass
 
@@ -216,12 +230,13 @@ class _SiteServer(http.server.ThreadingHTTPServer):
 class _Helper:
     """The Firefox helper process (firefox_helper.js), with what the rig uses of a WebDriver."""
 
-    def __init__(self, profile, size, site):
-        env = dict(os.environ, NODE_PATH=node_modules(site))
+    def __init__(self, profile, size, site, env=None):
         self.process = subprocess.Popen([NODE, FIREFOX_HELPER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, env=env, text=True, start_new_session=True)
+                                        stderr=subprocess.DEVNULL, env=dict(env or os.environ, NODE_PATH=node_modules(site)),
+                                        text=True, start_new_session=True)
         self.next_id = 0
-        self.call('launch', executable=FIREFOX, profile=profile, width=size[0], height=size[1], timeout=60)
+        self.call('launch', executable=FIREFOX, profile=profile, width=size[0], height=size[1], headless=env is None,
+                  timeout=60)
 
     def call(self, op, timeout=30, **args):
         self.next_id += 1
@@ -268,14 +283,16 @@ class _Helper:
 
 class BrowserSession:
     def __init__(self, site, engine='chromium', touch=False, size=(1400, 900), sub_path='/games/bootcamp/',
-                 query='', blocked=(), preload='', device=None):
+                 query='', blocked=(), preload='', device=None, env=None, index_redirects=False):
         """site: the built site's folder. engine: 'chromium', 'firefox' or 'webkit'. touch: the
         browser is a touch screen (touch keys shown, pointers are fingers; Chromium only).
         sub_path: where the site is served. query: added to the page's address (for example
         '?touch'). blocked: path patterns the server answers 404 (to see how the page copes
         without a file). preload: a script run in every page before the page's own. device:
         (width, height, density, mobile), a screen to emulate instead of the window's size
-        (Chromium)."""
+        (Chromium). index_redirects: the server answers .../index.html with a redirect to .../, as
+        some static hosts do. env: the browser runs with this environment, in a window on its display, with
+        its accessibility on (a screen reader's: screen_reader.ScreenReader.env)."""
         if touch and engine != 'chromium':
             raise Cannot(CANNOT[engine]['touch'])
         self.site = os.path.abspath(site)
@@ -289,6 +306,8 @@ class BrowserSession:
         self.device = device
         if device:
             self.cannot('phone')
+        self.env = env
+        self.index_redirects = index_redirects
         self.preload = preload
         if preload:
             self.cannot('preload')
@@ -350,11 +369,12 @@ class BrowserSession:
         from selenium.webdriver.chrome.service import Service
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
-        for flag in CHROMIUM_FLAGS + [f'--user-data-dir={self.profile}',
-                                      f'--window-size={self.size[0]},{self.size[1]}']:
+        flags = CHROMIUM_FLAGS if self.env is None else [f for f in CHROMIUM_FLAGS if f != '--headless'] + [
+            '--force-renderer-accessibility', '--window-position=0,0']
+        for flag in flags + [f'--user-data-dir={self.profile}', f'--window-size={self.size[0]},{self.size[1]}']:
             options.add_argument(flag)
         options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-        self.service = Service(CHROMEDRIVER)
+        self.service = Service(CHROMEDRIVER, env=self.env)
         self.driver = webdriver.Chrome(service=self.service, options=options)
         self.main_tab = self.driver.current_window_handle
         if self.touch:
@@ -372,7 +392,7 @@ class BrowserSession:
                  mobile=mobile)
 
     def _start_firefox(self):
-        self.driver = _Helper(self.profile, self.size, self.site)
+        self.driver = _Helper(self.profile, self.size, self.site, self.env)
         if self.preload:
             self.driver.call('preload', script=self.preload)
 
@@ -750,21 +770,27 @@ class BrowserSession:
 
     def text_view(self):
         """The text view as the page shows it: lines [row, text] of the Event's side, the
-        effects line ('' when none is shown), the panel's title, and the gauges: the text of
-        each, and its meter's value, min and max as exposed to assistive technology."""
+        effects line ('' when none is shown), the panel's title, the gauges (the text of each,
+        its meter's value, min and max as exposed to assistive technology, and the meter's low,
+        high and optimum), and the game's keys shown ([key, label, chosen, disabled])."""
         return self.driver.execute_script('''
             const shown = (e) => !e.closest('[hidden]');
-            const effects = document.getElementById('effects');
+            const effects = document.querySelector('#story .effects');
             const gauges = document.getElementById('gauges');
             return {
-              lines: [...document.querySelectorAll('#story p[data-row]')].map((p) => [Number(p.dataset.row), p.textContent]),
-              effects: effects && shown(effects) ? effects.textContent : '',
+              lines: [...document.querySelectorAll('#story [data-row]')].map((line) =>
+                [Number(line.dataset.row), line.textContent.replace(/^\\n+/, '')]),
+              effects: effects ? effects.textContent : '',
+              keys: [...document.querySelectorAll('#game-keys button[data-key]')].filter(shown).map((b) =>
+                [b.dataset.key, b.textContent, b.getAttribute('aria-current') === 'true',
+                 b.getAttribute('aria-disabled') === 'true']),
               title: shown(gauges) ? document.getElementById('gauges-title').textContent : '',
               gauges: shown(gauges) ? [...gauges.querySelectorAll('li')].map((li) => {
                 const meter = li.querySelector('meter, [role=meter], [role=progressbar]');
                 const number = (name, property) => Number(meter.getAttribute(name) ?? meter[property]);
                 return {text: li.querySelector('label').textContent, value: number('aria-valuenow', 'value'),
-                        min: number('aria-valuemin', 'min'), max: number('aria-valuemax', 'max')};
+                        min: number('aria-valuemin', 'min'), max: number('aria-valuemax', 'max'),
+                        low: meter.low, high: meter.high, optimum: meter.optimum};
               }) : [],
             };''')
 
@@ -772,13 +798,13 @@ class BrowserSession:
         """How the game's text and the touch keys stand in the viewport (CSS px): the game's
         text size in the view shown (the smallest, in the terminal its font size times its
         scale), whether the page is wider than the viewport, the boxes of the text view's
-        lines and of the touch keys ([left, top, right, bottom], None when not shown), the
-        shortest side of any button shown."""
+        lines (its game keys among them), of its gauges and of the touch keys ([left, top,
+        right, bottom], None when not shown), the shortest side of any button shown."""
         return self.driver.execute_script('''
             const box = (e) => { const r = e.getBoundingClientRect();
                                  return r.width > 0 && r.height > 0 ? [r.left, r.top, r.right, r.bottom] : null; };
             const size = (e) => parseFloat(getComputedStyle(e).fontSize);
-            const texts = [...document.querySelectorAll('#story p, #effects, #gauges label')].filter((e) => box(e));
+            const texts = [...document.querySelectorAll('#story p, #game-keys button, #gauges label')].filter((e) => box(e));
             const terminal = document.querySelector('#screen .xterm');
             const rows = document.querySelector('#screen .xterm-rows');
             const textView = document.getElementById('text-view');
@@ -790,7 +816,9 @@ class BrowserSession:
                 : size(rows) * terminal.getBoundingClientRect().width / terminal.offsetWidth,
               sideways: root.scrollWidth > root.clientWidth,
               viewport: [root.clientWidth, root.clientHeight],
-              lines: [...document.querySelectorAll('#story p[data-row]')].map(box),
+              lines: [...document.querySelectorAll('#story [data-row]:not(.answer), #game-keys button')]
+                .map(box).filter(Boolean),
+              gauges: [...document.querySelectorAll('#gauges li')].map(box).filter(Boolean),
               touchKeys: box(document.getElementById('touch-keys')),
               terminal: terminal ? box(terminal) : null,
               hint: box(document.getElementById('turn-hint')) !== null,
@@ -800,8 +828,9 @@ class BrowserSession:
 
     def heard(self):
         """What the page's live regions said since it was opened: {'regions': [id, politeness]
-        of each, 'said': one entry for each change that added text, its lines in order}. Lines
-        added in one go are one announcement, as assistive technology hears them."""
+        of each, 'said': one entry for each node added with text, its lines in order (a line
+        break or a no-break blank parts them)}. A screen reader says one node at once, whole;
+        several added at once come in any order."""
         return self.driver.execute_script('return window.bootcampHeard;')
 
     def _listen(self):
@@ -812,14 +841,16 @@ class BrowserSession:
               .filter((r) => r.getAttribute('aria-live') !== 'off');
             const heard = {regions: regions.map((r) => [r.id, r.getAttribute('aria-live')]), said: []};
             window.bootcampHeard = heard;
-            const lines = (node) => node.nodeType !== Node.ELEMENT_NODE || !node.querySelector('p')
-              ? [node.textContent] : [...node.querySelectorAll('p')].map((p) => p.textContent);
-            const already = regions.flatMap((r) => [...r.childNodes].flatMap(lines)).filter((t) => t.trim());
-            if (already.length) heard.said.push(already);
+            const lines = (text) => text.split(/[\\n\\u00a0]/).map((t) => t.trimEnd()).filter((t) => t.trim());
+            for (const node of regions.flatMap((r) => [...r.childNodes])) {
+              if (lines(node.textContent).length) heard.said.push(lines(node.textContent));
+            }
             const observer = new MutationObserver((records) => {
-              const added = records.flatMap((r) => r.type === 'characterData' ? [r.target.data]
-                : [...r.addedNodes].flatMap(lines)).filter((t) => t.trim());
-              if (added.length) heard.said.push(added);
+              for (const r of records) {
+                for (const node of r.type === 'characterData' ? [r.target] : r.addedNodes) {
+                  if (lines(node.textContent).length) heard.said.push(lines(node.textContent));
+                }
+              }
             });
             for (const r of regions) observer.observe(r, {childList: true, subtree: true, characterData: true});''')
 
@@ -828,7 +859,7 @@ class BrowserSession:
         browser exposes them (Chromium's protocol: the one thing here that no page script sees)."""
         self.cannot('accessibility_tree')
         nodes = self.cdp('Accessibility.getFullAXTree')['nodes']
-        return [n['name']['value'] for n in nodes
+        return [n['name']['value'].strip() for n in nodes
                 if not n.get('ignored') and n.get('role', {}).get('value') == 'StaticText']
 
     def focused(self):
@@ -839,6 +870,11 @@ class BrowserSession:
             const e = document.activeElement;
             if (!(document.hasFocus() || arguments[0]) || !e || e === document.body) return null;
             return e.id || e.tagName.toLowerCase();''', self.engine == 'firefox')
+
+    def focus(self, element_id):
+        """The element with this id gets the keyboard's focus (as Tab or a screen reader puts it
+        there)."""
+        self.driver.execute_script('document.getElementById(arguments[0]).focus();', element_id)
 
     def axe(self, tags=('wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa', 'best-practice')):
         """axe-core's findings on the page as it is now, for rules with these tags (by default

@@ -76,6 +76,8 @@ CAPS = {
     'tab_out': "Tab moves the focus out of the page, to the browser's own controls",
     'args': "the game can be started with a command line (start(args=[...]))",
     'own_size': 'the terminal opens at its own default size when asked for none (start(own_size=True))',
+    'forced_colors': "the system's forced colours (Windows high contrast) can be emulated",
+    'screen_reader': 'a screen reader (Orca) listens to the page, and its keys go through it',
 }
 
 HERE = os.path.dirname(os.path.abspath(__file__))

@@ -18,9 +18,9 @@ function watch(target) {
 }
 
 const ops = {
-  async launch({executable, profile, width, height}) {
+  async launch({executable, profile, width, height, headless}) {
     browser = await puppeteer.launch({
-      browser: 'firefox', executablePath: executable, headless: true, userDataDir: profile,
+      browser: 'firefox', executablePath: executable, headless, userDataDir: profile,
       defaultViewport: {width, height}, args: [`--width=${width}`, `--height=${height}`],
       extraPrefsFirefox: {'dom.disable_open_during_load': false},
     });

@@ -5,6 +5,7 @@ returns a Play; c.caps are the capabilities of the driver (and terminal) it runs
 raises Failed (an AssertionError) with what it saw when the game goes wrong.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -15,7 +16,7 @@ from .driver import wait_until
 from .inside import MARKER
 from .model import Canvas
 from .pty_driver import NUM_LOCK, RELEASE, kitty_key
-from .play import LIMIT, Play, check
+from .play import LIMIT, TURNS, Play, check
 
 # What the game writes to a POSIX terminal around its screens.
 OPENING = b'\x1b=\x1b[?1004h\x1b[?2004h\x1b[?1035$p\x1b[?u'   # first, in the same write as the intro
@@ -917,8 +918,8 @@ def outcome_said(p, option):
 
 def legible(p, what, fits=False):
     """The text view shows, its game text 16 CSS px or more, nothing wider than the screen, every
-    button 44 CSS px or more each way; with fits, all its lines and the touch keys on the screen,
-    unscrolled."""
+    button 44 CSS px or more each way, the touch keys over none of its lines or gauges; with fits,
+    all its lines (its game keys among them) and the touch keys on the screen, unscrolled."""
     looks = p.d.session.looks()
     p.check(looks['shown'] == 'text' and looks['textPx'] >= 16 and not looks['sideways'] and looks['buttonPx'] >= 44,
             f'{what}: {looks}')
@@ -926,18 +927,23 @@ def legible(p, what, fits=False):
     inside = lambda b: b and b[0] >= 0 and b[1] >= 0 and b[2] <= width + 0.5 and b[3] <= height + 0.5  # noqa: E731
     p.check(not fits or all(inside(b) for b in looks['lines'] + [looks['touchKeys']]),
             f'{what}: not all on the screen at once: {looks}')
+    keys = looks['touchKeys']
+    over = lambda b: b[0] < keys[2] - 0.5 and keys[0] < b[2] - 0.5 and b[1] < keys[3] - 0.5 and keys[1] < b[3] - 0.5  # noqa: E731
+    p.check(not keys or not any(over(b) for b in looks['lines'] + looks['gauges']),
+            f'{what}: the touch keys cover the text: {looks}')
 
 
 def page_text_view(c):
-    """On a phone held upright (390x844, by touch) and on a small one (320x568, by keys) the page
-    shows its text view by itself, and a whole run plays to the end there, each screen of the
-    text view held to the model, the gauges' meters included; the game's text is 16 CSS px or
-    more and nothing is wider than the screen; at 390x844 an Event's question, its answers and
-    the touch keys are on the screen together. The live region says each new text once, politely,
-    exactly as the model has it: the intro, each Event with its answers, each outcome with its
-    effects line, the ending with its day count; at 390x844 through a restart and the next run's
-    first turn, at 320x568 nothing more after Q."""
-    for width, height, touch in ((390, 844, True), (320, 568, False)):
+    """On a phone held upright (390x844, by touch), on its side (844x390, by touch) and on a small
+    one (320x568, by keys) the page shows its text view by itself, and a whole run plays to the end
+    there, each screen of the text view held to the model, the gauges' meters included; the game's
+    text is 16 CSS px or more, nothing is wider than the screen and the touch keys cover none of
+    it; at 390x844 an Event's question, its answers and the touch keys are on the screen together.
+    The live region says each new text once, politely, exactly as the model has it, in one node: the
+    intro, each Event with its answers, each outcome with its effects line, the ending with its
+    day count; on a phone through a restart and the next run's first turn, at 320x568 nothing more
+    after Q."""
+    for width, height, touch in ((390, 844, True), (844, 390, True), (320, 568, False)):
         size = f'{width}x{height}'
         p = c.play(touch=touch, read='text', device=(width, height, 3, True))
         said = [lines_of(p.m.intro_text)]
@@ -946,7 +952,7 @@ def page_text_view(c):
         p.pass_intro()
         for _ in p.m.events:
             said.append(event_said(p))
-            legible(p, f'{size}: "{p.event["prompt"]}"', fits=touch)
+            legible(p, f'{size}: "{p.event["prompt"]}"', fits=height > width and touch)
             said.append(outcome_said(p, 2))
             p.choose(2)
             legible(p, f'{size}: the outcome of "{p.event["prompt"]}"')
@@ -979,7 +985,8 @@ def page_views(c):
     least twice as large on the screen as the terminal's at 100%; a phone held sideways or
     upright the text view. The switch chooses the other view for the device: chosen on an upright
     phone, the terminal stays through a reload, fits the phone's width with the touch keys under
-    it and suggests turning the phone; switched back, the page chooses by itself again."""
+    it and suggests turning the phone; switched back, the page chooses by itself again. A view
+    chosen in another tab is followed at once."""
     p = c.play(touch=True, device=(1280, 800, 1, False))
     s = c.d.session
 
@@ -1009,18 +1016,35 @@ def page_views(c):
     s.click('view-switch')
     looks = shows('text', 'the text view chosen again', None, None)
     p.check(not looks['hint'], f'the text view suggests turning the phone: {looks}')
+    # a view chosen in another tab of the site is followed here at once
+    main = s.driver.current_window_handle
+    s.driver.switch_to.new_window('tab')
+    s.driver.get(s.url)
+    s.wait_until(lambda page: page['state'] == 'running', 30, 'the page in the other tab')
+    s.click('view-switch')
+    there = s.view()['chosen']
+    s.driver.close()
+    s.driver.switch_to.window(main)
+    p.expect('the view chosen in another tab', lambda: there is not None and s.view()['chosen'] == there,
+             detail=lambda: f': {s.view()}, there {there}')
 
 
 def page_controls(c):
-    """Keyboard only: Tab reaches the view switch (and, once the game is over, New game) and then
-    leaves the page's controls; Shift+Tab goes back through them; Space presses the switch, while
-    ENTER, the digits and Q play wherever the focus is, and ENTER on New game starts one game.
-    At the intro, an Event, an outcome, the end screen and after Q, in either view: axe-core finds
-    nothing against WCAG 2 A and AA (nor its best practices), and the accessibility tree (where the
-    engine lets it be read) holds each line of the game's text once (the terminal's rows are not
-    in it)."""
+    """Keyboard only: Tab reaches the view switch, the game's keys of the screen (shown over the
+    terminal view while one has the focus) and, once the game is over, New game, and then leaves
+    the page's controls; Shift+Tab goes back through them. ENTER and Space press the control with
+    the focus and reach no game: the switch, an answer's button (which chooses it, and is then
+    marked as chosen), New game (which hands the focus to the switch as it hides); ENTER on an
+    answer already chosen, and the digits and Q anywhere, are the game's. At the intro, an Event,
+    an outcome, the end screen and after Q, in either view: axe-core finds nothing against WCAG 2
+    A and AA (nor its best practices), and the accessibility tree (where the engine lets it be
+    read) holds each line of the game's text once, an answer twice (its line and its button; the
+    terminal's rows are not in it)."""
     p = c.play()
     s = c.d.session
+
+    def blur():
+        s.driver.execute_script('document.activeElement.blur();')
 
     def tab(*stops, back=False):
         for stop in stops:
@@ -1037,22 +1061,40 @@ def page_controls(c):
             p.check(not found, f'{what}, the {view} view: axe finds {found}')
             text = s.text_view()
             spoken = s.spoken() if 'accessibility_tree' in c.caps else None
-            lines = [t for _, t in text['lines']] + [text['effects']] + [g['text'] for g in text['gauges']]
-            p.check(spoken is None or all(spoken.count(t) == 1 for t in filter(None, lines)),
+            keys = [label for _, label, _, _ in text['keys']]
+            effects = re.findall(r'\S.*?\s[+-]?\d+(?=\s|$)', text['effects'])  # each condition's change
+            lines = [t for _, t in text['lines']] + effects + [g['text'] for g in text['gauges']]
+            p.check(spoken is None or all(spoken.count(t) == 1 + (t in keys) for t in filter(None, lines)),
                     f'{what}, the {view} view: the accessibility tree holds {spoken}, the game\'s text {lines}')
+            s.focus('view-switch')
             s.tap('Space')
             p.expect(f'{what}: Space on the switch', lambda: s.view()['shown'] != view)
+            blur()
     p.at_intro()
-    tab('view-switch', None)
-    tab('view-switch', back=True)
-    audited('the intro')
+    tab('view-switch', 'key-enter', None)
+    tab('key-enter', 'view-switch', back=True)
     view = s.view()['shown']
+    s.tap('Enter')
+    p.expect('ENTER on the switch pressed it', lambda: s.view()['shown'] != view)
+    p.quiet('ENTER on the switch')
+    s.tap('Enter')
+    p.expect('ENTER on the switch pressed it again', lambda: s.view()['shown'] == view)
+    audited('the intro')
     p.pass_intro()
-    p.check(s.view()['shown'] == view, 'ENTER on the switch pressed it')
     audited('an Event')
-    p.choose(p.safe(or_any=True))
+    option = p.safe(or_any=True)
+    s.focus(f'key-{option}')
+    s.tap('Space')
+    p.expect(f'Space on the button of Option {option}', p.turn(p.event, chosen=option))
+    p.answered(option)
+    keys = s.text_view()['keys']
+    p.check([(k, chosen, off) for k, _, chosen, off in keys] ==
+            [(str(i), i == option, True) for i in range(len(p.event['options']))] + [('enter', False, False)],
+            f'the answer chosen by its button is not marked: {keys}')
     audited('an outcome')
+    s.focus(f'key-{option}')
     p.close_turn()
+    blur()
     if not p.ended_run():
         p.play_to_ending()
     audited('the end screen')
@@ -1066,13 +1108,150 @@ def page_controls(c):
     p.new_run()
     p.at_intro()
     p.check(s.page()['games'] == games + 1, f'ENTER on New game started {s.page()["games"] - games} games')
+    p.expect('the focus on the switch once New game hid', lambda: s.focused() == 'view-switch')
+
+
+def page_heard(c):
+    """A screen reader, Orca, hears a whole run in Chromium and in Firefox: each new screen said
+    once, whole (one utterance) and in the model's order: each Event with its answers, each
+    outcome with its effects line, the ending with its day count and prompt, the intro again after
+    ENTER. In browse mode, a web page's default, where Orca takes the digits for its own keys,
+    ENTER goes on and an answer is its button in the text view: Tab reaches it, ENTER presses it
+    (and, on that answer chosen, closes the turn); the first two turns are played so, the rest in
+    focus mode (Orca+A) by the game's own keys."""
+    p = c.play()
+    r, s = c.d.reader, c.d.session
+    begin = len(r.spoken())
+    expected = []
+    words = lambda text: ' '.join(text.split())  # noqa: E731 (speech has no lines)
+
+    def heard(lines, what):
+        expected.append(words(' '.join(lines)))
+        p.expect(f'Orca says {what}', lambda: expected[-1] in map(words, r.spoken()[begin:]), timeout=20,
+                 detail=lambda: f'; it said {r.spoken()[begin:]}')
+
+    def tab_to(key):
+        for _ in range(12):
+            if s.focused() == key:
+                return
+            before = s.focused()
+            r.key('Tab')
+            wait_until(lambda: s.focused() != before, 3)
+        p.check(False, f'Tab never reached {key}: the focus is on {s.focused()}')
+    p.at_intro()
+    p.pass_intro()
+    heard(event_said(p), f'"{p.event["prompt"]}"')
+    for turn in range(TURNS):
+        option = p.safe(or_any=True) if turn < 2 else 2  # 2 every turn ends a run
+        if turn < 2:
+            tab_to(f'key-{option}')
+            r.key('Return')
+            p.expect(f'browse mode: ENTER on the button of Option {option}', p.turn(p.event, chosen=option))
+            p.answered(option)
+        else:
+            if turn == 2:
+                r.key('Insert+a')
+                p.expect('Orca in focus mode', lambda: 'Focus mode' in r.spoken()[begin:])
+            p.choose(option)
+        heard(outcome_said(p, option), f'the outcome of "{p.event["prompt"]}"')
+        c.d.tap('enter')
+        p.after_turn(f'turn {turn + 1}')
+        if p.ended_run():
+            break
+        heard(event_said(p), f'"{p.event["prompt"]}"')
+    heard(lines_of(p.m.endings[p.m.cause(p.values)][p.days]), 'the ending')
+    c.d.tap('enter')
+    p.at_intro()
+    heard(lines_of(p.m.intro_text), 'the intro after ENTER')
+    said = [words(u) for u in r.spoken()[begin:]]
+    p.check([u for u in said if u in expected] == expected,
+            'Orca said these screens otherwise than once each, in order:\n' +
+            '\n'.join(map(str, [u for u in said if u in expected])) + '\nexpected\n' + '\n'.join(map(str, expected)))
+
+
+# Forced colours as the page shows them: the switch's mark (pressed and not), the chosen answer's
+# button and another's, the terminal's cursor and its background, the terminal's edge.
+FORCED_MARKS = """
+    const style = (e, pseudo) => getComputedStyle(e, pseudo || null);
+    const cursor = document.querySelector('#screen .xterm-cursor');
+    const chosen = document.querySelector('#game-keys [aria-current="true"]');
+    const other = document.querySelector('#game-keys [aria-disabled="true"]:not([aria-current])');
+    return {mark: style(document.getElementById('view-switch'), '::before').backgroundColor,
+            canvas: style(document.body).backgroundColor,
+            chosen: chosen && style(chosen).backgroundColor, other: other && style(other).backgroundColor,
+            cursor: cursor && style(cursor).backgroundColor,
+            terminal: style(document.querySelector('#screen .xterm-viewport')).backgroundColor,
+            edge: style(document.getElementById('screen-box')).outlineStyle};"""
+
+
+def page_keys(c):
+    """Played by clicks alone, in the text view: ENTER's button (which says what ENTER does: start,
+    go on, play again), each answer's button, Q's; the chosen answer marked. A click on each touch
+    key with no pointer (a screen reader's, a switch's) is one press. The gauges are coloured by how
+    close each is to ending the run (Punchability's end is its top), and an answer's effects are
+    kept whole per condition. In forced colours (where the engine can emulate them) the switch's
+    mark, the chosen answer, the terminal's cursor and its edge still show."""
+    p = c.play(query='?touch')
+    s = c.d.session
+    p.at_intro()
+    s.click('view-switch')
+    p.expect('the text view chosen', lambda: s.view()['shown'] == 'text')
+    labels = lambda: {k: label for k, label, _, _ in s.text_view()['keys']}  # noqa: E731
+    p.check(labels() == {'enter': 'ENTER: start'}, f'the intro\'s keys: {labels()}')
+    s.click('key-enter')
+    p.arrive('the first Event after a click on ENTER: start')
+    p.check(labels() == {str(i): f'{i}){o["label"]}'.rstrip() for i, o in enumerate(p.event['options'])},
+            f'the keys of "{p.event["prompt"]}": {labels()}')
+    gauges = s.text_view()['gauges']
+    ends_high = [g['optimum'] < g['low'] for g in gauges]
+    p.check(ends_high == [False, False, False, True] and all(g['low'] < g['high'] for g in gauges),
+            f'the gauges are not coloured by their ends: {gauges}')
+    option = p.safe(or_any=True)
+    s.click(f'key-{option}')
+    p.expect(f'a click on Option {option}', p.turn(p.event, chosen=option))
+    p.answered(option)
+    p.check(labels().get('enter') == 'ENTER: go on' and
+            [k for k, _, chosen, _ in s.text_view()['keys'] if chosen] == [str(option)],
+            f'the outcome\'s keys: {s.text_view()["keys"]}')
+    effects = s.driver.execute_script("""return [...document.querySelectorAll('#story .effect')].map((e) =>
+        [e.textContent, getComputedStyle(e).whiteSpace]);""")
+    chosen = p.event['options'][option]
+    p.check(effects == [[f'{p.m.names[i]} {"+" if d > 0 else ""}{d}', 'nowrap'] for i, d in chosen['effects']],
+            f'the effects of Option {option} are not kept whole: {effects}')
+    if 'forced_colors' in c.caps:
+        s.cdp('Emulation.setEmulatedMedia', features=[{'name': 'forced-colors', 'value': 'active'}])
+        on = s.driver.execute_script(FORCED_MARKS)
+        s.click('view-switch')
+        off = s.driver.execute_script(FORCED_MARKS)
+        s.click('view-switch')
+        s.cdp('Emulation.setEmulatedMedia', features=[])
+        p.check(on['mark'] != off['mark'] and on['chosen'] != on['other'] and on['cursor'] != on['terminal']
+                and on['edge'] == 'solid', f'forced colours hide a mark: switch on {on}, off {off}')
+    s.click('key-enter')
+    p.after_turn('a click on ENTER: go on')
+    for key in ('0', '1', '2'):  # the touch keys, clicked with no pointer
+        if p.ended_run():
+            break
+        s.driver.execute_script('document.querySelector(`#touch-keys [data-key="${arguments[0]}"]`).click();', key)
+        p.expect(f'a click on the touch key {key}', p.turn(p.event, chosen=int(key)))
+        p.answered(int(key))
+        s.driver.execute_script('document.querySelector(\'#touch-keys [data-key="enter"]\').click();')
+        p.after_turn(f'a click on the touch key ENTER after {key}')
+    while not p.ended_run():
+        s.click('key-2')
+        p.expect('a click on Option 2', p.turn(p.event, chosen=2))
+        p.answered(2)
+        s.click('key-enter')
+        p.after_turn('a click on ENTER: go on')
+    p.check(labels() == {'enter': 'ENTER: play again', 'q': 'Q: quit'}, f'the end screen\'s keys: {labels()}')
+    p.end_by_quit(send=lambda: s.click('key-q'))
 
 
 def page_errors(c):
     """What stops the game reaches the page, with a new game offered: an error the game reports
     (the page's terminal script missing), and a game that cannot load."""
-    for blocked, words in (('*xterm.js', 'bootcamp: this page cannot show a terminal'),
-                           ('*bootcamp.wasm', 'the game could not be loaded')):
+    for blocked, words in (('*/xterm.*.js', 'bootcamp: this page cannot show a terminal'),
+                           ('*/bootcamp.*.wasm', 'the game could not be loaded')):
         c.d.start(*c.m.layout, blocked=(blocked,))
         s = c.d.session
         page = s.wait_until(lambda page: page['state'] == 'error', 30, 'the error')
@@ -1126,11 +1305,16 @@ def composition(c):
 
 
 def offline(c):
-    """The page played once, at the root and under a sub-path: its server stopped, the page
-    loaded again plays to an Event. A site rebuilt with a changed game (a JS and a wasm of their
+    """The page played once, at the root and under a sub-path, and on a host that redirects
+    /index.html to /: its server stopped, the page loaded again plays to an Event. A site rebuilt with a changed game (a JS and a wasm of their
     own) is taken whole on a later visit, never an old bootcamp.js with a new bootcamp.wasm: not
     while the server has only half of it (the new set's service worker is not taken), and once it
     has all of it."""
+    c.play(index_redirects=True)
+    c.d.session.wait_until(lambda page: page['offline'], 30, 'the site kept for offline play')
+    c.d.session.server_down()
+    c.play(index_redirects=True).pass_intro()
+    c.d.close()
     for sub_path in ('/', '/games/bootcamp/'):
         p = c.play(sub_path=sub_path)
         s = c.d.session
@@ -1160,7 +1344,7 @@ def offline(c):
 # Which build of the game the page runs: its script's (bootcamp.js sets self.bootcampBuild in a
 # build other than the first), and its wasm's, as the page gets it (from its service worker's set).
 GAME_LOADED = """
-    return fetch('bootcamp.wasm').then((r) => r.arrayBuffer()).then((bytes) => [
+    return fetch(window.bootcamp.wasm).then((r) => r.arrayBuffer()).then((bytes) => [
         self.bootcampBuild || '1',
         new TextDecoder('latin1').decode(bytes).includes('bootcamp-build-2') ? '2' : '1']);"""
 # A newer set of the site on its way: its service worker installing after an update check.
@@ -1174,24 +1358,30 @@ SET_PENDING = """
 
 def rebuilt_sites(site, work):
     """The site rebuilt with a changed game: every file of the game marked as build 2 (the wasm
-    with a custom section, the JS setting self.bootcampBuild), its service worker written again
-    as the build writes it; and that site half copied to the server: build 2's service worker and
-    JS with build 1's wasm."""
-    new, half = os.path.join(work, 'site-2'), os.path.join(work, 'site-half')
-    for folder in (new, half):
+    with a custom section, the JS setting self.bootcampBuild), the site made again from its files
+    as the build makes it (new names for the changed files, the page, the service worker); and
+    that site half copied to the server over the old one: build 2's page, service worker and JS,
+    without its wasm."""
+    files, new, half = (os.path.join(work, name) for name in ('site-files', 'site-2', 'site-half'))
+    for folder in (files, new, half):
         shutil.rmtree(folder, ignore_errors=True)
-        shutil.copytree(site, folder)
-    with open(os.path.join(new, 'bootcamp.wasm'), 'ab') as f:
+    os.makedirs(files)
+    for name in os.listdir(site):  # the site's files under their own names
+        if name not in ('index.html', 'sw.js'):
+            shutil.copy(os.path.join(site, name), os.path.join(files, re.sub(r'\.[0-9a-f]{16}\.', '.', name)))
+    with open(os.path.join(files, 'bootcamp.wasm'), 'ab') as f:
         name, payload = b'bootcamp-build', b'bootcamp-build-2'
         body = bytes([len(name)]) + name + payload
         f.write(bytes([0, len(body)]) + body)  # a custom section (id 0), its size in one LEB128 byte
-    with open(os.path.join(new, 'bootcamp.js'), 'a') as f:
+    with open(os.path.join(files, 'bootcamp.js'), 'a') as f:
         f.write("\nself.bootcampBuild = '2';\n")
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'web')
-    subprocess.run(['cmake', f'-DSITE={new}', f'-DTEMPLATE={os.path.join(source, "sw.js")}', '-P',
-                    os.path.join(source, 'stamp_service_worker.cmake')], check=True, timeout=60)
-    for name in ('sw.js', 'bootcamp.js'):
-        shutil.copy(os.path.join(new, name), os.path.join(half, name))
+    subprocess.run(['cmake', f'-DFILES={files}', f'-DSITE={new}', f'-DWEB={source}', '-DPROJECT_VERSION=2', '-P',
+                    os.path.join(source, 'stamp_site.cmake')], check=True, timeout=60)
+    shutil.copytree(site, half)
+    for name in os.listdir(new):
+        if not name.startswith('bootcamp.') or not name.endswith('.wasm'):
+            shutil.copy(os.path.join(new, name), os.path.join(half, name))
     return new, half
 
 
@@ -1263,7 +1453,9 @@ TABLE = [
     (page_text_view, {'page', 'keyboard', 'phone'}),
     (page_views, {'page', 'keyboard', 'phone'}),
     (page_controls, {'page', 'keyboard', 'key_activation', 'tab_out'}),
+    (page_keys, {'page', 'keyboard'}),
     (page_errors, {'page', 'keyboard'}),
+    (page_heard, {'page', 'screen_reader'}),
     (lost_keyup, {'page', 'keyboard', 'releases'}),
     (composition, {'page', 'raw_keys'}),
     (offline, {'page', 'offline'}),
