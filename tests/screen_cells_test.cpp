@@ -55,16 +55,16 @@ TEST(ScreenCells, TheRedrawDrawsTheSameScreenAndCursorWithShortGapsWrittenOut) {
     EXPECT_EQ(ScreenCells({60, 5}).redraw(), "\x1b[2J\x1b[1;1H");
 }
 
-TEST(ScreenCells, AChangeRewritesTheRowsItTouchesWholeOneUnderTheOther) {
+TEST(ScreenCells, AChangeRewritesTheChangedTextsWholeRowByRowOneUnderTheOther) {
     const auto cells = [](std::vector<std::string> rows, ScreenSize cursor) {
         for (std::string& row : rows) row.resize(40, ' ');
         return Cells{rows, cursor};
     };
     const Cells before = cells({"top", "Today you have a test", "", "gauge 50          panel", "end"}, {0, 2});
-    const Cells after = cells({"top", "It's time to eat", "", "gauge 35          panel", "end"}, {0, 2});
-    // from the first changed row to the last, each from its first column to where its text or the
-    // old text ends, with the terminal's own line breaks between them; the cursor put back
-    EXPECT_EQ(drawCells(&before, after), "\x1b[2;1HIt's time to eat     \n\ngauge 35          panel\x1b[3;1H");
+    const Cells after = cells({"top", "It's time to eat", "", "gauge 35          panel", "            new"}, {0, 2});
+    // from the first changed row to the last, with the terminal's own line breaks; each changed
+    // text whole, blanks over an old text it replaces; an unchanged text and a long gap crossed
+    EXPECT_EQ(drawCells(&before, after), "\x1b[2;1HIt's time to eat     \n\ngauge 35\n   \x1b[5;13Hnew\x1b[3;1H");
     EXPECT_EQ(drawCells(&after, after), "");
     EXPECT_EQ(drawCells(&after, cells({"", "", "", "", ""}, {3, 2})), "\x1b[2J\x1b[3;4H");
     // what the change draws is what was wanted

@@ -21,31 +21,50 @@ int parameter(std::string_view text) {
 }  // namespace
 
 std::string drawCells(const Cells* shown, const Cells& wanted) {
-    const auto lastText = [](const std::string& row) {
-        const std::size_t last = row.find_last_not_of(' ');
-        return last == std::string::npos ? 0 : last + 1;
-    };
-    const bool blank =
-        std::all_of(wanted.rows.begin(), wanted.rows.end(), [&](const std::string& row) { return lastText(row) == 0; });
+    const auto isBlank = [](const std::string& row) { return row.find_first_not_of(' ') == std::string::npos; };
     // an empty screen is an erase, whatever was there
+    const bool blank = std::all_of(wanted.rows.begin(), wanted.rows.end(), isBlank);
     const bool known = shown != nullptr && shown->rows.size() == wanted.rows.size() && (!blank || *shown == wanted);
-    const auto before = [&](std::size_t y) -> std::size_t {  // how far the row shown holds text
-        return known && shown->rows[y].size() == wanted.rows[y].size() ? lastText(shown->rows[y]) : 0;
-    };
-    const auto changed = [&](std::size_t y) {
-        return known ? shown->rows[y] != wanted.rows[y] : lastText(wanted.rows[y]) > 0;
-    };
     std::string out = known ? "" : "\x1b[2J";
-    // the rows from the first that changed to the last, one under the other, each written whole
-    // from its first column to where its text, or the text it covers, ends: a reader of changed
-    // rows meets whole lines, and a console that mislays a cursor move loses none of them
+    const auto before = [&](std::size_t y) {
+        const std::string& row = wanted.rows[y];
+        return known && shown->rows[y].size() == row.size() ? shown->rows[y] : std::string(row.size(), ' ');
+    };
+    const auto changed = [&](std::size_t y) { return before(y) != wanted.rows[y]; };
+    // The rows from the first that changed to the last, one under the other with the terminal's
+    // own line breaks; in each, every text that changed written whole (a text: a run of cells
+    // that hold text, old or new, across gaps of a few blanks), long blank gaps and unchanged
+    // texts crossed with a cursor move. A reader of changed rows meets whole texts, and a console
+    // that mislays cursor moves (wine's) loses none of them.
     std::size_t first = 0;
     while (first < wanted.rows.size() && !changed(first)) ++first;
     std::size_t last = wanted.rows.size();
     while (last > first && !changed(last - 1)) --last;
     for (std::size_t y = first; y < last; ++y) {
         out += y == first ? cursorTo(static_cast<int>(y), 0) : "\n";
-        out.append(wanted.rows[y], 0, std::max(lastText(wanted.rows[y]), before(y)));
+        const std::string& row = wanted.rows[y];
+        const std::string old = before(y);
+        const auto held = [&](std::size_t x) { return row[x] != ' ' || old[x] != ' '; };
+        std::size_t at = 0;  // where the terminal's cursor is on the row
+        std::size_t x = 0;
+        while (x < row.size() && !held(x)) ++x;
+        while (x < row.size()) {
+            std::size_t end = x;
+            std::size_t next = x;
+            while (next < row.size() && next - end <= longestWrittenGap) {
+                if (held(next)) end = next + 1;
+                ++next;
+            }
+            while (next < row.size() && !held(next)) ++next;
+            if (row.compare(x, end - x, old, x, end - x) != 0) {
+                const bool gap = x - at <= longestWrittenGap && row.compare(at, x - at, old, at, x - at) == 0 &&
+                                 row.find_first_not_of(' ', at) >= x;
+                out += gap ? std::string(x - at, ' ') : cursorTo(static_cast<int>(y), static_cast<int>(x));
+                out.append(row, x, end - x);
+                at = end;
+            }
+            x = next;
+        }
     }
     if (!known || first < last || shown->cursor != wanted.cursor) {
         out += cursorTo(wanted.cursor.rows, wanted.cursor.columns);
