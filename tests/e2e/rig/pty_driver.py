@@ -7,10 +7,10 @@ It answers the game's questions as the terminal it plays (start options):
   reply_delay=S     every answer goes out S seconds late (a slow link)
   decrqm={1035: True}   DEC modes it knows and reports (xterm's NumLock mode); others: unknown
   ctty=False        the game gets no controlling terminal
+  repeat=(D, I)     held keys repeat after D ms, then every I ms (default REPEAT_DELAY, REPEAT_EVERY)
 Keys are encoded as such a terminal would with the flags in force: kitty events (press, repeat,
 release) with event types, escape codes without them, plain bytes before any push. A key held
-down repeats as X's autorepeat does (after REPEAT_DELAY, every REPEAT_EVERY) until it is released
-or another key goes down. While the focus is away (focus_away) keys go to another window: nothing
+down repeats as X's autorepeat does until it is released or another key goes down. While the focus is away (focus_away) keys go to another window: nothing
 is sent.
 """
 import errno
@@ -56,7 +56,7 @@ def kitty_key(code, mods=0, event=PRESS):
 class PtyDriver(ShellDriver):
     name = 'pty'
     caps = frozenset({'layout', 'cursor', 'releases', 'jobs', 'signals', 'resize', 'focus', 'keypad', 'shell',
-                      'terminal', 'repeat', 'autorepeat', 'bytes', 'scribble', 'no_terminal'})
+                      'terminal', 'repeat', 'autorepeat', 'repeat_setting', 'bytes', 'scribble', 'no_terminal'})
     size = (140, 40)
 
     def variants(self):
@@ -71,8 +71,10 @@ class PtyDriver(ShellDriver):
         self.fd = self.child = None
 
     def start(self, cols=140, rows=40, jobs=False, answers=True, honours=None, reply_delay=0.0, decrqm=None,
-              ctty=True):
+              ctty=True, repeat=None):
         self.cols, self.rows = cols, rows
+        self.repeat_delay, self.repeat_every = (repeat[0] / 1000, repeat[1] / 1000) if repeat else (REPEAT_DELAY,
+                                                                                                    REPEAT_EVERY)
         self.answers, self.honours, self.reply_delay = answers, honours, reply_delay
         self.decrqm = dict(decrqm or {})
         self.decrqm_at_start = dict(self.decrqm)
@@ -141,7 +143,7 @@ class PtyDriver(ShellDriver):
 
     def press(self, key):
         self.keys((key, PRESS))
-        self.repeating = [key, time.monotonic() + REPEAT_DELAY]
+        self.repeating = [key, time.monotonic() + self.repeat_delay]
 
     def hold(self, seconds):
         self.settle(seconds)
@@ -226,7 +228,7 @@ class PtyDriver(ShellDriver):
         if self.repeating and self.repeating[1] <= time.monotonic():
             if self.focused:
                 self.send(self.encode(self.repeating[0], REPEAT))
-            self.repeating[1] += REPEAT_EVERY
+            self.repeating[1] += self.repeat_every
         if self.fd is None:
             return False
         if self.delayed:

@@ -669,11 +669,15 @@ def held_key_repeats(c):
     """A key held down in a terminal that repeats it (its character again and again where no
     releases are reported; presses alone where the flags are honoured in part): ENTER held on the
     outcome that ends a run shows the ending, which stays through the whole hold; released and
-    pressed again, it restarts, and the intro then waits for a new press."""
-    for opts in [{}] + ([{'honours': 9}] if 'bytes' in c.caps and c.kitty else []):
+    pressed again, it restarts, and the intro then waits for a new press. Again with a slow repeat
+    (the first after 1 s, then every 200 ms), where the driver can set it, seen for the first time."""
+    cases = [({}, 1.5)] + ([({'honours': 9}, 1.5)] if 'bytes' in c.caps and c.kitty else [])
+    if 'repeat_setting' in c.caps and 'legacy' in c.caps:
+        cases.append(({'repeat': (1000, 200)}, 2.5))
+    for opts, seconds in cases:
         p = c.play(**opts)
         p.at_intro()
-        if opts:
+        if 'honours' in opts:
             p.expect('flags 9 in force', lambda: p.d.flags == [0, 9] and not p.d.delayed)
             p.d.tap('enter')
             p.arrive('the first Event')
@@ -681,8 +685,9 @@ def held_key_repeats(c):
             p.pass_intro()
         p.answer_until_ending()
         p.d.press('enter')
-        p.d.hold(1.5)
-        p.expect(f'the ending, ENTER held for 1.5 s{" (flags 9)" if opts else ""}', p.ending())
+        p.d.hold(seconds)
+        p.expect(f'the ending, ENTER held for {seconds} s{"".join(f" ({k} {v})" for k, v in opts.items())}',
+                 p.ending())
         p.d.release('enter')
         p.quiet('ENTER released on the ending')
         p.d.tap('enter')
