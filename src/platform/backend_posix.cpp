@@ -25,7 +25,8 @@ namespace {
 constexpr int inputFd = STDIN_FILENO;
 constexpr int outputFd = STDOUT_FILENO;
 
-// Kept static and plain so the signal handlers can give the terminal back with safe calls only.
+// What the signal handlers read, so that they give the terminal back with safe calls only: the
+// modes and the cut-short bytes set before they are installed, the flags volatile sig_atomic_t.
 termios savedModes;
 termios gameModes;
 volatile std::sig_atomic_t terminalOpen = 0;
@@ -63,10 +64,13 @@ private:
     sigset_t before{};
 };
 
+// Every handler holds the handled signals off while it runs: a hang-up and the SIGTERM after it
+// (a terminal window closing) give the terminal back once, never the one inside the other.
 void install(int signal, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
+    for (const int held : handledSignals) sigaddset(&action.sa_mask, held);
     action.sa_flags = 0;  // no SA_RESTART: a signal interrupts the read
     sigaction(signal, &action, nullptr);
 }
@@ -137,7 +141,9 @@ void onEndingSignal(int signal) {
     giveBack();
     terminalOpen = 0;
     std::signal(signal, SIG_DFL);
-    std::raise(signal);  // delivered once this handler returns, with the signal's own status
+    // Delivered once this handler returns, with the signal's own status. One held off meanwhile
+    // may come first: its handler finds the terminal given back, and ends the game by its own.
+    std::raise(signal);
 }
 
 void onSuspendSignal(int) {

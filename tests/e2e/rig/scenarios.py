@@ -342,7 +342,9 @@ def ctrl_c(c):
 
 def signals(c):
     """SIGINT, SIGTERM, SIGHUP and SIGQUIT while a digit is awaited, and SIGTERM while an outcome
-    is shown: each ends the game by that signal with the terminal given back."""
+    is shown: each ends the game by that signal with the terminal given back. Two in a row, as
+    when a terminal window closes (SIGHUP, SIGTERM), and SIGTERM while SIGINT's hand-back is under
+    way: the first ends the game, and the terminal is given back once."""
     for sig, answer in ((signal.SIGINT, False), (signal.SIGTERM, False), (signal.SIGHUP, False),
                         (signal.SIGQUIT, False), (signal.SIGTERM, True)):
         p = c.play()
@@ -352,6 +354,23 @@ def signals(c):
         before = p.d.screen()
         p.d.signal(sig)
         given_back(c, p, ('signal', sig), f'{sig.name}{" with an outcome shown" if answer else ""}', before)
+    for first, during in ((signal.SIGINT, True), (signal.SIGHUP, False)):
+        p = c.play()
+        p.pass_intro()
+        before = p.d.screen()
+        what = f'{first.name}, then SIGTERM{" during its hand-back" if during else ""}'
+        p.d.signal(first)
+        if during:
+            # the hand-back swallows what the terminal sends until it is quiet: bytes typed
+            # meanwhile keep it going while SIGTERM comes
+            p.d.wait_until(lambda: p.d.send(b'x') or REPORTS_OFF in p.d.raw, LIMIT)
+        try:
+            p.d.signal(signal.SIGTERM)
+        except ProcessLookupError:
+            pass    # already ended (the hand-back was over): nothing to see then
+        given_back(c, p, ('signal', first), what, before)
+        once = p.d.raw.count(REPORTS_OFF) == 1 and p.d.raw.count(POP) == pushed(p) and p.d.raw.count(below(p)) == 1
+        p.check(once, f'{what}: the terminal given back more than once: {bytes(p.d.raw[-80:])!r}')
 
 
 def terminal_gone(c):
