@@ -37,9 +37,11 @@ FixedBytes cutShort;         // what goes out before the modes when the game is 
 TerminalNegotiation negotiation;
 InputDecoder decoder;
 std::int64_t lastInputMs = 0;  // when the terminal last sent anything
+std::int64_t lastTakenMs = 0;  // when what waited was last taken as a key
 
-// Where keys do not all come as sequences, a lone ESC, or ESC with a key that begins a string,
-// that has had nothing after it for this long was a key of its own.
+// Where keys do not all come as sequences, a lone ESC, or ESC with a key that begins a sequence or
+// a string, that has had nothing after it for this long was a key of its own; and the rest of a
+// sequence cut short may still come for as long again, no longer: then what comes is typed.
 constexpr std::int64_t loneEscapeMs = 100;
 
 // The signals whose handlers give the terminal back.
@@ -281,8 +283,9 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
 
     int waitMs = timeoutMs.value_or(-1);
     const bool mayGiveUp = decoder.pendingMayBeAKey() && !negotiation.keysComeAsSequences();
+    const std::int64_t givenUpMs = std::max(lastInputMs, lastTakenMs) + loneEscapeMs;
     if (mayGiveUp) {
-        const auto untilGivenUp = static_cast<int>(std::max<std::int64_t>(0, lastInputMs + loneEscapeMs - clockMs()));
+        const auto untilGivenUp = static_cast<int>(std::max<std::int64_t>(0, givenUpMs - clockMs()));
         if (waitMs < 0 || waitMs > untilGivenUp) waitMs = untilGivenUp;
     }
     fd_set readable;
@@ -294,7 +297,10 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     const int ready = ::select(highest + 1, &readable, nullptr, nullptr, waitMs < 0 ? nullptr : &limit);
     if (ready <= 0) {
         // a signal, or the time is up: a lone ESC quiet for long enough was a key of its own
-        if (mayGiveUp && clockMs() >= lastInputMs + loneEscapeMs) decoder.takePendingAsAKey();
+        if (mayGiveUp && clockMs() >= givenUpMs) {
+            decoder.takePendingAsAKey();
+            lastTakenMs = clockMs();
+        }
         collectSignalNews(events);
         return;
     }

@@ -666,7 +666,8 @@ def numlock_mode(c):
 def legacy_bytes(c):
     """Without the protocol each byte is one press: CR passes the intro, LF closes a turn, and an
     arrow, a mouse report or keypad 1 in application mode choose nothing, alone or in one read, nor
-    does a sequence cut in two by a slow link."""
+    does a sequence cut in two by a slow link; Alt+[ chooses nothing, and keeps no key typed after
+    it from choosing."""
     p = c.play()
     p.d.send(b'\r')
     p.arrive('CR at the intro')
@@ -679,6 +680,8 @@ def legacy_bytes(c):
         p.d.settle(0.15)    # a slow link: the rest comes 150 ms later
         p.d.send(rest)
     p.quiet('Shift+Up and Insert cut in two by a slow link')
+    p.d.send(b'\x1b[')     # Alt+[: no key of the game's, and the digit typed after it still chooses
+    p.quiet('Alt+[', seconds=0.6)
     p.choose(1)
     p.d.send(b'\n')
     p.after_turn('LF after the outcome')
