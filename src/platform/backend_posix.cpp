@@ -34,6 +34,7 @@ volatile std::sig_atomic_t resumed = 0;  // back from a suspend: re-enter game m
 volatile std::sig_atomic_t resized = 0;
 int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the read
 FixedBytes cutShort;         // what goes out before the modes when the game is cut short
+static_assert(FixedBytes::fits(longestCutShort), "the cut-short bytes do not fit");
 TerminalNegotiation negotiation;
 InputDecoder decoder;
 std::int64_t lastInputMs = 0;  // when the terminal last sent anything

@@ -27,6 +27,7 @@ DWORD savedInputMode = 0;
 DWORD savedOutputMode = 0;
 std::atomic<bool> consoleOpen{false};
 FixedBytes cutShort;  // what goes out before the modes when the game is cut short
+static_assert(FixedBytes::fits(longestCutShort), "the cut-short bytes do not fit");
 
 // Without line input and echo the console hands over every key as records; Ctrl+C stays a
 // control event (processed input), and window input adds the buffer size events.

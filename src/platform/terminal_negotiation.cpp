@@ -65,6 +65,7 @@ NegotiationStep TerminalNegotiation::resume() {
 }
 
 FixedBytes TerminalNegotiation::handBack() {
+    static_assert(FixedBytes::fits(popFlags, reportsOff, numLockModeOn), "the hand-back bytes do not fit");
     FixedBytes bytes;
     if (flagsPushed != 0) bytes.append(popFlags);
     bytes.append(reportsOff);
