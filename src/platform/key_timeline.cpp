@@ -175,25 +175,22 @@ std::int64_t TypedKeys::longestGap() const {
     return std::max(fastestTapMs, gap + tolerance(gap) + 1);
 }
 
-// Did the repeats keep an exact pace, for long enough, all but one of them (a repeat late on a busy
-// machine)? Presses by hand never do, however even they look.
+// Did the repeats show the player's repeat for sure? A pace quicker than a hand presses one key;
+// a slower one kept to a few milliseconds, all but one from six on (a repeat late on a busy
+// machine). Presses by hand never keep time that well.
 bool TypedKeys::exactPace() const {
     const std::int64_t pace = interval();
+    if (pace < fastestTapMs) return gapCount >= 3;
     std::size_t off = 0;
     for (std::size_t i = 0; i < gapCount; ++i) {
-        if (std::abs(gaps[i] - pace) > std::max<std::int64_t>(5, pace / 40)) ++off;
+        if (std::abs(gaps[i] - pace) > std::max<std::int64_t>(4, pace / 50)) ++off;
     }
-    return gapCount >= 4 && off <= 1;
+    return gapCount >= 4 && off <= (gapCount >= 6 ? 1U : 0U);
 }
 
-// The repeats stopped: what the hold showed is learnt, if it showed the player's repeat for sure:
-// an exact pace, and a first delay that stands apart from the interval (an even rhythm from the
-// press on may be presses by hand).
+// The repeats stopped: what the hold showed is learnt, if it showed the player's repeat for sure.
 void TypedKeys::stop() {
-    if (learnable && exactPace()) {
-        const KeyRepeat shown{firstRepeatMs - pressMs, interval()};
-        if (!near(shown.firstDelayMs, shown.intervalMs)) repeat = shown;
-    }
+    if (learnable && exactPace()) repeat = KeyRepeat{firstRepeatMs - pressMs, interval()};
     stoppedKey = key;
     stoppedMs = lastMs;
     stoppedGapMs = longestGap();

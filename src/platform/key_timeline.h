@@ -57,9 +57,9 @@ struct KeyRepeat {
 //   make it and them one hold, the key down until they stop; else it was pressed by hand, and
 //   counts then, late but never lost. Another key, or the focus gone, ends the wait the same way.
 // - Once a hold has been seen, its first delay and interval decide: a character that is not where
-//   the next repeat would come is a press at once. A hold teaches that only when its repeats kept
-//   an exact pace, all but one (a busy machine reads one late), and its first delay stands apart
-//   from its interval.
+//   the next repeat would come is a press at once. A hold teaches that only when its repeats
+//   showed the player's repeat for sure: quicker than a hand can press, or kept to a few
+//   milliseconds (presses by hand never keep time that well).
 // - Before that, a first repeat is looked for up to 2.5 s after a press, then repeats at most
 //   650 ms apart, two of their gaps alike (systems let the delay be set up to 2 s and the
 //   interval up to 500 ms, and a repeat may come late). Presses by hand at that pace cannot be
