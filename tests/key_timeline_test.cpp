@@ -205,10 +205,13 @@ TEST(TypedKeys, EverySettingAHoldIsOnePressAndEveryPressByHandCounts) {
 // the reading that invents no press, and nothing learnt from it.
 TEST(TypedKeys, BeforeAnyHoldPressesAtTheirPaceAreAHoldAndNothingIsLearnt) {
     Player player({500, 500});
-    // presses in an even rhythm after a pause, or uneven: one hold, not learnt
+    // presses in an even rhythm after a pause, or uneven, or three, the last two close: one hold,
+    // not learnt
     for (const std::int64_t gap : {0, 300, 310, 300, 320, 305}) player.type(13, player.nowMs + gap);
     EXPECT_EQ(player.seen(), Presses{13});
     for (const std::int64_t gap : {0, 300, 450, 320, 480}) player.type(13, player.nowMs + gap);
+    EXPECT_EQ(player.seen(), Presses{13});
+    for (const std::int64_t gap : {0, 1000, 200}) player.type(13, player.nowMs + gap);
     EXPECT_EQ(player.seen(), Presses{13});
     EXPECT_EQ(player.typed.learnt(), std::nullopt);
     // presses too quick for a first repeat, or slower than the slowest, count

@@ -93,7 +93,7 @@ void TypedKeys::follow(std::int64_t atMs, KeyTimeline& keys) {
     }
     case Phase::maybeRepeat: {
         const std::int64_t gap = atMs - lastMs;
-        if (quick ? gap < fastestTapMs : gap < fastestTapMs || inRhythm(gap)) {
+        if (quick ? gap < fastestTapMs : !repeat || gap < fastestTapMs || near(gap, repeat->intervalMs)) {
             if (quick) repeat.reset();  // a hold that what was learnt did not foresee: learnt again
             hold(atMs, !quick);
         } else if (!quick && undecidedCount < undecidedKept) {
@@ -105,16 +105,23 @@ void TypedKeys::follow(std::int64_t atMs, KeyTimeline& keys) {
         break;
     }
     case Phase::repeating:
-        if (gapCount < gapsKept) gaps[gapCount++] = atMs - lastMs;
+        keepGap(atMs - lastMs);
         lastMs = atMs;
         break;
     case Phase::lateSeen:
     case Phase::lateRepeats:
+        // late repeats: the hold's pace is still looked at, the late one among them
+        if (phase == Phase::lateSeen) keepGap(lastMs - stoppedMs);
+        keepGap(atMs - lastMs);
         phase = Phase::lateRepeats;
         lastMs = atMs;
         break;
     case Phase::none: break;
     }
+}
+
+void TypedKeys::keepGap(std::int64_t gap) {
+    if (gapCount < gapsKept) gaps[gapCount++] = gap;
 }
 
 // The undecided characters and the one at `atMs` are repeats of the press: one hold.
@@ -127,16 +134,6 @@ void TypedKeys::hold(std::int64_t atMs, bool fromPress) {
     gaps[gapCount++] = atMs - undecided[undecidedCount - 1];
     undecidedCount = 0;
     lastMs = atMs;
-}
-
-// Does a character this long after the last come at the pace of repeats: the interval learnt, or
-// before that, the gap between two of the undecided characters before it (one of them may be late)?
-bool TypedKeys::inRhythm(std::int64_t gap) const {
-    if (repeat) return near(gap, repeat->intervalMs);
-    for (std::size_t i = undecidedCount > 2 ? undecidedCount - 2 : 1; i < undecidedCount; ++i) {
-        if (near(gap, undecided[i] - undecided[i - 1])) return true;
-    }
-    return false;
 }
 
 // The first undecided character was pressed by hand; the ones after it are looked at again,
@@ -188,9 +185,14 @@ bool TypedKeys::exactPace() const {
     return gapCount >= 4 && off <= (gapCount >= 6 ? 1U : 0U);
 }
 
-// The repeats stopped: what the hold showed is learnt, if it showed the player's repeat for sure.
-void TypedKeys::stop() {
+// What the hold showed is learnt, if it showed the player's repeat for sure.
+void TypedKeys::learn() {
     if (learnable && exactPace()) repeat = KeyRepeat{firstRepeatMs - pressMs, interval()};
+}
+
+// The repeats stopped.
+void TypedKeys::stop() {
+    learn();
     stoppedKey = key;
     stoppedMs = lastMs;
     stoppedGapMs = longestGap();
@@ -228,6 +230,7 @@ void TypedKeys::elapse(std::int64_t nowMs, KeyTimeline& keys) {
             break;
         case Phase::lateSeen: press(lastMs, keys); break;  // no more came: pressed by hand
         case Phase::lateRepeats:
+            learn();
             phase = Phase::none;
             stoppedMs = lastMs;
             break;
@@ -249,9 +252,9 @@ void TypedKeys::letGo(KeyTimeline& keys) {
     }
     case Phase::repeating: stop(); break;
     case Phase::lateSeen: press(lastMs, keys); break;
+    case Phase::lateRepeats: learn(); break;
     case Phase::none:
-    case Phase::pressed:
-    case Phase::lateRepeats: break;
+    case Phase::pressed: break;
     }
     keys.release(key);
     phase = Phase::none;

@@ -60,13 +60,14 @@ struct KeyRepeat {
 //   the next repeat would come is a press at once. A hold teaches that only when its repeats
 //   showed the player's repeat for sure: quicker than a hand can press, or kept to a few
 //   milliseconds (presses by hand never keep time that well).
-// - Before that, a first repeat is looked for up to 2.5 s after a press, then repeats at most
-//   650 ms apart, two of their gaps alike (systems let the delay be set up to 2 s and the
-//   interval up to 500 ms, and a repeat may come late). Presses by hand at that pace cannot be
-//   told from such a first hold: a press, one some 200 ms to 2.5 s later, then more, as even as
-//   a hand keeps time. There the reading that invents no press is taken, so that ENTER held on
-//   the last outcome never restarts the game: they are one hold. Presses by hand further apart,
-//   or quicker, still count.
+// - Before that, a character 200 ms to 2.5 s after a press is its first repeat if another follows
+//   within 650 ms (systems let the delay be set up to 2 s and the interval up to 500 ms, and a
+//   repeat may come late). Presses by hand at that pace cannot be told from such a first hold: a
+//   press, one some 200 ms to 2.5 s later, then more, each within 650 ms. There the reading that
+//   invents no press is taken, so that ENTER held on the last outcome never restarts the game:
+//   they are one hold. Presses by hand further apart, or quicker, still count. A hold let go
+//   before its second repeat looks just like two presses and counts as two: a second press by
+//   hand is never lost.
 // - A character of the key soon after its repeats stopped is a late repeat (a slow link, a busy
 //   machine) if more follow at their pace: the hold goes on, the key up; else a press.
 class TypedKeys {
@@ -114,8 +115,9 @@ private:
     std::int32_t key = 0;
     std::int64_t pressMs = 0;  // when the key's last press came
     std::int64_t lastMs = 0;   // when its last character came
-    // maybeRepeat: the undecided characters, oldest first, and one more while it is looked at;
-    // whether the first came too soon after the press for a first repeat
+    // maybeRepeat: the undecided characters, oldest first (more than one only where a repeat has
+    // been learnt and one came late), and one more while it is looked at; whether the first came
+    // too soon after the press for a first repeat
     std::int64_t undecided[undecidedKept + 1] = {};
     std::size_t undecidedCount = 0;
     bool quick = false;
@@ -137,7 +139,8 @@ private:
     void press(std::int64_t atMs, KeyTimeline& keys);
     void hold(std::int64_t atMs, bool fromPress);
     void firstWasPressed(KeyTimeline& keys);
-    [[nodiscard]] bool inRhythm(std::int64_t gap) const;
+    void keepGap(std::int64_t gap);
+    void learn();
     [[nodiscard]] bool exactPace() const;
     void stop();
     [[nodiscard]] std::int64_t interval() const;
