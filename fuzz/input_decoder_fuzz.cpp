@@ -90,6 +90,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("two reads decode differently from one read");
     }
 
+    // The input quiet twice as long as it takes to give up on what may be a key: nothing waits
+    // for more as a key any more (the keys typed later count).
+    InputDecoder quietDecoder;
+    quietDecoder.feed(bytes);
+    quietDecoder.takePendingAsAKey();
+    quietDecoder.takePendingAsAKey();
+    if (quietDecoder.pendingMayBeAKey()) {
+        fail("what may be a key waits on after the input was quiet twice");
+    }
+
     // Whatever came before, no sequence swallows keys for ever: the end of a string, of a paste
     // and of any escape sequence, and a CR after them is ENTER. (The string's end comes three
     // times over, past the raw bytes of a mouse report.)

@@ -299,29 +299,49 @@ TEST(InputDecoder, ASequenceCutAnywhereIsNeverTyped) {
         }
     }
 
-    // What may be a key: a lone ESC, and Alt+] or Alt+P, which begin strings; the keys after
-    // them count once the wait ended, and a string's end or the rest of a sequence still do not.
+    // What may be a key: a lone ESC, and Alt+[, Alt+O, Alt+] or Alt+P, which begin sequences and
+    // strings; the keys after them count once the wait ended, and a string's end or the rest of a
+    // sequence still do not. Quiet as long again, the rest of a sequence is over too: after Alt+[
+    // or an ESC taken as Escape, what is typed later counts.
     struct Wait {
         std::string before;
         bool mayBeAKey;
         std::string after;
         Events expected;
+        int takes = 1;
     };
     const std::vector<Wait> waits{
-        {"\033", true, "1", {tap(49)}},        {"\033", true, "[A1", {tap(49)}},
-        {"\033", true, "\0331", {tap(49)}},    {"\033]", true, "1\r", {tap(49), tap(13)}},
-        {"\033P", true, "2", {tap(50)}},       {"\033]0;title\033", true, "[A3", {tap(51)}},
-        {"\033[", false, "12;5u4", {tap(52)}}, {"\033O", false, "p", {}},
-        {"\033[M1", false, "231", {tap(49)}},  {"\033[200~1\033[201", false, "~2", {tap(50)}},
+        {"\033", true, "1", {tap(49)}},
+        {"\033", true, "[A1", {tap(49)}},
+        {"\033", true, "\0331", {tap(49)}},
+        {"\033]", true, "1\r", {tap(49), tap(13)}},
+        {"\033P", true, "2", {tap(50)}},
+        {"\033]0;title\033", true, "[A3", {tap(51)}},
+        {"\033[", true, "12;5u4", {tap(52)}},
+        {"\033O", true, "p", {}},
+        {"\033[M1", false, "231", {tap(49)}},
+        {"\033[200~1\033[201", false, "~2", {tap(50)}},
+        {"\033[", true, "12", {tap(49), tap(50)}, 2},
+        {"\033O", true, "1q", {tap(49), tap(81)}, 2},
+        {"\033", true, "[12", {tap(49), tap(50)}, 2},
+        {"\033", true, "O1", {tap(49)}, 2},
+        {"\033]", true, "1", {tap(49)}, 2},
+        {"\033[1", false, "2", {}, 2},  // a sequence begun, however late its end
     };
     for (const Wait& w : waits) {
-        SCOPED_TRACE(::testing::PrintToString(w.before + w.after));
+        SCOPED_TRACE(::testing::PrintToString(w.before + w.after) + " after " + std::to_string(w.takes));
         InputDecoder decoder;
         EXPECT_EQ(decoder.feed(w.before), Events{});
         EXPECT_EQ(decoder.pendingMayBeAKey(), w.mayBeAKey);
-        decoder.takePendingAsAKey();
+        for (int take = 0; take < w.takes; ++take) decoder.takePendingAsAKey();
         EXPECT_EQ(decoder.feed(w.after), w.expected);
     }
+    InputDecoder decoder;
+    decoder.feed("\033[");
+    decoder.takePendingAsAKey();
+    EXPECT_TRUE(decoder.pendingMayBeAKey());  // taken, it may wait once more
+    decoder.takePendingAsAKey();
+    EXPECT_FALSE(decoder.pendingMayBeAKey());
 }
 
 TEST(InputDecoder, KittyKeyReports) {

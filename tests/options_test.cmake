@@ -86,3 +86,13 @@ foreach(arguments "--bogus" "--help;--bogus" "${esc}[2J" "-h;play")
     fail("${arguments}: not status 2 with one line on stderr naming '${named}' and pointing at --help")
   endif()
 endforeach()
+
+# Standard output that cannot be written: --help and --version fail, saying so on stderr.
+foreach(option --help --version)
+  execute_process(COMMAND ${EMULATOR} ${GAME} ${option} INPUT_FILE /dev/null OUTPUT_FILE /dev/full
+    RESULT_VARIABLE status ERROR_VARIABLE err TIMEOUT 60)
+  set(out "")
+  if(status EQUAL 0 OR NOT err MATCHES "^bootcamp: cannot write to standard output")
+    fail("${option} > /dev/full: not a failure with the reason on stderr")
+  endif()
+endforeach()

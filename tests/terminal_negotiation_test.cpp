@@ -40,6 +40,12 @@ struct Talk {
     }
     std::string handBack() { return std::string(negotiation.handBack().view()); }
 };
+
+// The hand-back bytes are kept in place for signal handlers; a caller's check at compile time
+// says whether its longest bytes fit, counted without the literals' ends.
+static_assert(FixedBytes::fits(FixedBytes::capacity) && !FixedBytes::fits(FixedBytes::capacity + 1));
+static_assert(FixedBytes::fits("01234567890123456789012345678901", "01234567890123456789012345678901"));
+static_assert(!FixedBytes::fits("01234567890123456789012345678901", "012345678901234567890123456789012"));
 }  // namespace
 
 TEST(TerminalNegotiation, FlagsArePushedOnceVerifiedAndPoppedOnce) {

@@ -1,11 +1,14 @@
 // Program entry: the command line, seed, catalogue, play order, the terminal, the game; the one place
 // errors reach the player and the exit status is chosen.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +19,17 @@
 #include "platform/platform.h"
 #include "platform/window_fit.h"
 #include "state/event_catalog.h"
+
+namespace {
+// The answer to --help or --version, on standard output: 0, or 1 with the reason when it could not
+// all be written there (a full disk, say).
+int answer(const std::string& text) {
+    if (std::cout << text << std::flush) return 0;
+    const int error = errno;
+    std::cerr << "bootcamp: cannot write to standard output: " << std::strerror(error) << '\n';
+    return 1;
+}
+}  // namespace
 
 int main(int argc, char* argv[]) {
     // Fully buffered: each screen update reaches the terminal in one write when a key wait begins.
@@ -28,11 +42,8 @@ int main(int argc, char* argv[]) {
         const CommandLine commandLine = readCommandLine(arguments);
         switch (commandLine.asked) {
         case Asked::nothingKnown: std::cerr << unknownArgumentText(commandLine.unknown); return 2;
-        case Asked::version: std::cout << versionText(); return 0;
-        case Asked::help:
-            buildEventCatalog();
-            std::cout << helpText(windowsThatPlay(screenLayout(eventCatalog)));
-            return 0;
+        case Asked::version: return answer(versionText());
+        case Asked::help: buildEventCatalog(); return answer(helpText(windowsThatPlay(screenLayout(eventCatalog))));
         case Asked::play: break;
         }
         std::srand(static_cast<std::uint32_t>(std::time(nullptr)));

@@ -12,7 +12,9 @@
 // game, chosen by CMake.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,12 +48,16 @@ struct BackendOpening {
     bool resizeReported;     // whether every change of the window's size comes as an event
 };
 
+// The longest the cut-short bytes can be: the cursor to column 1 of a row, "\x1b[<row>;1H\r\n",
+// with any row an int can number. A backend keeps them in FixedBytes.
+constexpr std::size_t longestCutShort = sizeof "\x1b[;1H\r\n" - 1 + std::numeric_limits<int>::digits10 + 1;
+
 namespace backend {
 
 // Takes the terminal's modes for a game with this layout. `cutShort` is what goes out
-// first when a signal or an error ends the game (the cursor under the layout); the backend keeps
-// it for handlers that cannot format. Throws std::runtime_error with a one-line reason when the
-// game cannot run here.
+// first when a signal or an error ends the game (the cursor under the layout), at most
+// longestCutShort bytes; the backend keeps it for handlers that cannot format. Throws std::runtime_error with a
+// one-line reason when the game cannot run here.
 BackendOpening open(const ScreenLayout& layout, std::string_view cutShort);
 
 // What goes out first when the game is cut short, from now on: the layout placed in the window

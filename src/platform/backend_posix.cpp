@@ -25,7 +25,8 @@ namespace {
 constexpr int inputFd = STDIN_FILENO;
 constexpr int outputFd = STDOUT_FILENO;
 
-// Kept static and plain so the signal handlers can give the terminal back with safe calls only.
+// What the signal handlers read, so that they give the terminal back with safe calls only: the
+// modes and the cut-short bytes set before they are installed, the flags volatile sig_atomic_t.
 termios savedModes;
 termios gameModes;
 volatile std::sig_atomic_t terminalOpen = 0;
@@ -33,12 +34,15 @@ volatile std::sig_atomic_t resumed = 0;  // back from a suspend: re-enter game m
 volatile std::sig_atomic_t resized = 0;
 int wakePipe[2] = {-1, -1};  // signal handlers write a byte here to wake the read
 FixedBytes cutShort;         // what goes out before the modes when the game is cut short
+static_assert(FixedBytes::fits(longestCutShort), "the cut-short bytes do not fit");
 TerminalNegotiation negotiation;
 InputDecoder decoder;
 std::int64_t lastInputMs = 0;  // when the terminal last sent anything
+std::int64_t lastTakenMs = 0;  // when what waited was last taken as a key
 
-// Where keys do not all come as sequences, a lone ESC, or ESC with a key that begins a string,
-// that has had nothing after it for this long was a key of its own.
+// Where keys do not all come as sequences, a lone ESC, or ESC with a key that begins a sequence or
+// a string, that has had nothing after it for this long was a key of its own; and the rest of a
+// sequence cut short may still come for as long again, no longer: then what comes is typed.
 constexpr std::int64_t loneEscapeMs = 100;
 
 // The signals whose handlers give the terminal back.
@@ -63,10 +67,13 @@ private:
     sigset_t before{};
 };
 
+// Every handler holds the handled signals off while it runs: a hang-up and the SIGTERM after it
+// (a terminal window closing) give the terminal back once, never the one inside the other.
 void install(int signal, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
+    for (const int held : handledSignals) sigaddset(&action.sa_mask, held);
     action.sa_flags = 0;  // no SA_RESTART: a signal interrupts the read
     sigaction(signal, &action, nullptr);
 }
@@ -137,7 +144,9 @@ void onEndingSignal(int signal) {
     giveBack();
     terminalOpen = 0;
     std::signal(signal, SIG_DFL);
-    std::raise(signal);  // delivered once this handler returns, with the signal's own status
+    // Delivered once this handler returns, with the signal's own status. One held off meanwhile
+    // may come first: its handler finds the terminal given back, and ends the game by its own.
+    std::raise(signal);
 }
 
 void onSuspendSignal(int) {
@@ -280,8 +289,9 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
 
     int waitMs = timeoutMs.value_or(-1);
     const bool mayGiveUp = decoder.pendingMayBeAKey() && !negotiation.keysComeAsSequences();
+    const std::int64_t givenUpMs = std::max(lastInputMs, lastTakenMs) + loneEscapeMs;
     if (mayGiveUp) {
-        const auto untilGivenUp = static_cast<int>(std::max<std::int64_t>(0, lastInputMs + loneEscapeMs - clockMs()));
+        const auto untilGivenUp = static_cast<int>(std::max<std::int64_t>(0, givenUpMs - clockMs()));
         if (waitMs < 0 || waitMs > untilGivenUp) waitMs = untilGivenUp;
     }
     fd_set readable;
@@ -293,7 +303,10 @@ void read(std::vector<BackendEvent>& events, std::optional<int> timeoutMs) {
     const int ready = ::select(highest + 1, &readable, nullptr, nullptr, waitMs < 0 ? nullptr : &limit);
     if (ready <= 0) {
         // a signal, or the time is up: a lone ESC quiet for long enough was a key of its own
-        if (mayGiveUp && clockMs() >= lastInputMs + loneEscapeMs) decoder.takePendingAsAKey();
+        if (mayGiveUp && clockMs() >= givenUpMs) {
+            decoder.takePendingAsAKey();
+            lastTakenMs = clockMs();
+        }
         collectSignalNews(events);
         return;
     }

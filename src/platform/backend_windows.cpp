@@ -30,6 +30,7 @@ std::atomic<bool> consoleOpen{false};
 // written while the handler's thread may read the one in force.
 FixedBytes cutShorts[2];
 std::atomic<int> cutShortInForce{0};
+static_assert(FixedBytes::fits(longestCutShort), "the cut-short bytes do not fit");
 
 // Without line input and echo the console hands over every key as records; Ctrl+C stays a
 // control event (processed input), and window input adds the buffer size events.

@@ -110,18 +110,34 @@ std::vector<InputEvent> InputDecoder::feed(std::string_view bytes) {
 }
 
 bool InputDecoder::pendingMayBeAKey() const {
-    return state == State::escape || state == State::string || state == State::stringEscape;
+    switch (state) {
+    case State::escape:
+    case State::escapeTaken:
+    case State::string:
+    case State::stringEscape: return true;
+    case State::csi:
+    case State::ss3: return introducerOnly;
+    default: return false;
+    }
 }
 
 void InputDecoder::takePendingAsAKey() {
+    if (!pendingMayBeAKey()) return;
     if (state == State::escape || state == State::stringEscape) {
         state = State::escapeTaken;
-    } else if (state == State::string) {
-        state = State::ground;
+    } else if ((state == State::csi || state == State::ss3) && !takenAsAKey) {
+        takenAsAKey = true;  // Alt+[ or Alt+O: nothing to type; the rest of a sequence may still come
+    } else {
+        state = State::ground;  // a string begun by Alt+] or Alt+P, or what was taken already
+        introducerOnly = false;
+        takenAsAKey = false;
     }
 }
 
 void InputDecoder::step(unsigned char byte, std::vector<InputEvent>& out) {
+    // A byte after a CSI's or SS3's introducer: the sequence goes on, or gives way to the byte.
+    introducerOnly = false;
+    takenAsAKey = false;
     switch (state) {
     case State::ground: ground(byte, out); break;
     case State::escape: escape(byte, out); break;
@@ -208,8 +224,12 @@ void InputDecoder::escape(unsigned char byte, std::vector<InputEvent>& out) {
     case '[':
         state = State::csi;
         sequence.clear();
+        introducerOnly = true;
         break;
-    case 'O': state = State::ss3; break;
+    case 'O':
+        state = State::ss3;
+        introducerOnly = true;
+        break;
     case ']':
         state = State::string;
         stringEndsAtBell = true;

@@ -37,13 +37,16 @@ public:
     std::vector<InputEvent> feed(std::string_view bytes);
 
     // Is what waits for more bytes perhaps a key of its own rather than a sequence cut short: a
-    // lone ESC (the Escape key), or ESC with a key that begins a string (Alt+], Alt+P)? Where
-    // keys do not all come as sequences, such a wait may end with the input quiet.
+    // lone ESC (the Escape key), ESC with a key that begins a sequence or a string (Alt+[, Alt+O,
+    // Alt+], Alt+P), or what was taken as such and may still be continued? Where keys do not all
+    // come as sequences, such a wait may end with the input quiet.
     [[nodiscard]] bool pendingMayBeAKey() const;
 
-    // Ends such a wait: the Escape key was pressed, the string was Alt with a key. A sequence
-    // introducer right after a lone ESC still begins a sequence, whose rest (parameter bytes
-    // and a final byte) is dropped, never typed.
+    // Ends such a wait, each call one step: the first takes what waits as a key (the Escape key,
+    // Alt with a key), though the bytes of a sequence cut short, coming next, still continue it
+    // (an introducer after a lone ESC, the rest after ESC [ or ESC O), and are dropped, never
+    // typed; the second, the input quiet as long again, ends that too: the bytes after it are
+    // keys again.
     void takePendingAsAKey();
 
 private:
@@ -52,6 +55,8 @@ private:
     enum class State { ground, escape, escapeTaken, csi, csiSkip, ss3, string, stringEscape, mouse };
     State state = State::ground;
     std::string sequence;              // bytes of the escape sequence being read, after the introducer
+    bool introducerOnly = false;       // a CSI or SS3 with nothing after its introducer yet
+    bool takenAsAKey = false;          // what waits was taken as a key once: it may wait no longer
     int mouseBytesLeft = 0;            // raw bytes still to skip of an X10 mouse report
     bool stringEndsAtBell = false;     // an OSC may end at BEL as well as at ESC '\'
     bool inPaste = false;              // between "\e[200~" and "\e[201~": pasted text is not typed keys

@@ -28,8 +28,8 @@ constexpr char flagsQuery[] = "\x1b[?u";
 std::string TerminalNegotiation::opening() { return std::string(reportsOn) + numLockQuery + flagsQuery; }
 
 std::string TerminalNegotiation::push() {
-    flagsPushed = true;
-    confirmed = false;
+    flagsPushed = 1;
+    confirmed = 0;
     return pushFlags;
 }
 
@@ -39,14 +39,15 @@ NegotiationStep TerminalNegotiation::answer(const InputEvent& reply) {
         if (!speaksProtocol) {
             speaksProtocol = true;
             step.write = push();
-        } else if (flagsPushed) {
-            confirmed = (reply.value & eventTypesFlag) != 0;
-            step.releasesReported = confirmed;
+        } else if (flagsPushed != 0) {
+            const bool withEventTypes = (reply.value & eventTypesFlag) != 0;
+            confirmed = withEventTypes ? 1 : 0;
+            step.releasesReported = withEventTypes;
         }
     } else if (reply.kind == InputKind::numLockModeReply) {
         numLockAnswered = true;
-        if (reply.value == modeSet && !numLockWasOn) {
-            numLockWasOn = true;
+        if (reply.value == modeSet && numLockWasOn == 0) {
+            numLockWasOn = 1;
             step.write = numLockModeOff;
         }
     }
@@ -55,20 +56,21 @@ NegotiationStep TerminalNegotiation::answer(const InputEvent& reply) {
 
 NegotiationStep TerminalNegotiation::resume() {
     NegotiationStep step{reportsOn, std::nullopt};
-    if (numLockWasOn) step.write += numLockModeOff;
+    if (numLockWasOn != 0) step.write += numLockModeOff;
     if (!numLockAnswered) step.write += numLockQuery;
-    step.write += speaksProtocol && !flagsPushed ? push() : flagsQuery;
-    if (flagsPushed) step.releasesReported = false;
-    confirmed = false;
+    step.write += speaksProtocol && flagsPushed == 0 ? push() : flagsQuery;
+    if (flagsPushed != 0) step.releasesReported = false;
+    confirmed = 0;
     return step;
 }
 
 FixedBytes TerminalNegotiation::handBack() {
+    static_assert(FixedBytes::fits(popFlags, reportsOff, numLockModeOn), "the hand-back bytes do not fit");
     FixedBytes bytes;
-    if (flagsPushed) bytes.append(popFlags);
+    if (flagsPushed != 0) bytes.append(popFlags);
     bytes.append(reportsOff);
-    if (numLockWasOn) bytes.append(numLockModeOn);
-    flagsPushed = false;
-    confirmed = false;
+    if (numLockWasOn != 0) bytes.append(numLockModeOn);
+    flagsPushed = 0;
+    confirmed = 0;
     return bytes;
 }

@@ -4,6 +4,7 @@
 // answers: the backend writes the bytes it is given.
 #pragma once
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,20 +36,23 @@ public:
     NegotiationStep resume();
 
     // What gives the keyboard and the reports back as they were; the flags count as popped from
-    // then on. Safe in a signal handler: no allocation. The backend blocks its signals around
-    // every other call, so a handler never sees the state half changed.
+    // then on. Safe in a signal handler: no allocation, and the state it reads and writes is
+    // volatile sig_atomic_t. The backend holds its signals off around every other call that
+    // changes the state, and each of its handlers holds off the others, so no handler sees the
+    // state half changed.
     FixedBytes handBack();
 
     // Has the terminal confirmed the key-release protocol? Then every key comes as a whole
     // sequence (Escape as CSI 27 u), and a sequence begun is always finished, however late.
-    [[nodiscard]] bool keysComeAsSequences() const { return confirmed; }
+    [[nodiscard]] bool keysComeAsSequences() const { return confirmed != 0; }
 
 private:
     bool speaksProtocol = false;   // the terminal answered the flags question
-    bool flagsPushed = false;      // our flags are in force, to be popped
-    bool numLockWasOn = false;     // xterm's NumLock mode was set; we reset it
     bool numLockAnswered = false;  // the NumLock mode question had its answer
-    bool confirmed = false;        // flags with event types confirmed since the last push
+    // What handBack reads and writes, also from a signal handler.
+    volatile std::sig_atomic_t flagsPushed = 0;   // our flags are in force, to be popped
+    volatile std::sig_atomic_t numLockWasOn = 0;  // xterm's NumLock mode was set; we reset it
+    volatile std::sig_atomic_t confirmed = 0;     // flags with event types confirmed since the last push
 
     std::string push();
 };

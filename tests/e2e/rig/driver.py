@@ -63,6 +63,7 @@ CAPS = {
     'repeat': 'autorepeat of a key held down can be sent (repeat(key))',
     'autorepeat': "a key held down repeats as the system repeats it: in a terminal without releases, its "
                   'character again and again, after a first delay',
+    'repeat_setting': "the system's key repeat can be set for a game: start(repeat=(first delay, interval)), in ms",
     'keyboard': "the page's keys come from a keyboard (not from its touch keys)",
     'layouts': 'a key can be sent as another keyboard layout types it (its code and its letter apart)',
     'raw_keys': 'a key event can be sent exactly as given: a held key down again with no repeat, a key '

@@ -147,11 +147,11 @@ class XSession:
     def start(self, work, autorepeat):
         delay, interval = autorepeat
         self.env = {k: v for k, v in os.environ.items() if k != 'WAYLAND_DISPLAY'}
-        self.env['DISPLAY'] = start_xvfb(self.procs, os.path.join(work, 'xvfb.log'), '1600x900x24',
+        self.env['DISPLAY'] = start_xvfb(self.procs, os.path.join(work, f'xvfb-{delay}-{interval}.log'), '1600x900x24',
                                          '-ardelay', str(delay), '-arinterval', str(interval))
-        wm = self.procs.start(['openbox'], os.path.join(work, 'openbox.log'), env=self.env)
+        wm = self.procs.start(['openbox'], os.path.join(work, f'openbox-{delay}-{interval}.log'), env=self.env)
         if not wait_until(lambda: 'window id' in self.x('xprop', '-root', '_NET_SUPPORTING_WM_CHECK'), 20, 0.05):
-            with open(os.path.join(work, 'openbox.log')) as log:
+            with open(os.path.join(work, f'openbox-{delay}-{interval}.log')) as log:
                 raise AssertionError(f'openbox did not start ({"ended " + str(wm.poll()) if wm.poll() is not None else "runs"}'
                                      f', said {log.read()[-300:]!r})')
         self.x('numlockx', 'on')
@@ -198,7 +198,29 @@ class XDriver(GuiDriver):
     x_packages = 'xvfb openbox xdotool x11-utils x11-xserver-utils numlockx'
 
     def setup(self):
-        self.session = self.Session(self.work, self.autorepeat)
+        self.sessions = {}
+        self.use_session(self.autorepeat)
+
+    def start(self, cols, rows, jobs=False, repeat=None):
+        """start(repeat=(first delay, interval)): in an X session whose held keys repeat so."""
+        self.use_session(tuple(repeat or self.autorepeat))
+        super().start(cols, rows, jobs)
+
+    def use_session(self, autorepeat):
+        """The X session with this autorepeat (Xvfb takes it only when it starts), started the
+        first time it is wanted and kept until close()."""
+        if autorepeat in self.sessions and self.session is self.sessions[autorepeat]:
+            return
+        self.close_window()
+        if autorepeat not in self.sessions:
+            self.sessions[autorepeat] = self.Session(self.work, autorepeat)
+        self.session = self.sessions[autorepeat]
+
+    def close(self):
+        self.close_window()
+        for session in getattr(self, 'sessions', {}).values():
+            session.close()
+        self.sessions, self.session = {}, None
 
     def open(self, argv):
         self.procs.start(self.terminal(argv), os.path.join(self.work, f'{self.name}-{self.n}.log'),
@@ -291,7 +313,7 @@ class KittyDriver(XDriver):
 
 class XtermDriver(XDriver):
     name = 'xterm'
-    caps = GuiDriver.caps | {'legacy', 'numlock_mode', 'autorepeat', 'own_size'}
+    caps = GuiDriver.caps | {'legacy', 'numlock_mode', 'autorepeat', 'repeat_setting', 'own_size'}
     autorepeat = (500, 33)      # a fast setting: held keys send their character again and again
     size = (133, 17)
     ask = r'\x1b[?1035$p\x1b[?u\x1b[c'
@@ -300,12 +322,12 @@ class XtermDriver(XDriver):
 
     own_size = False
 
-    def start(self, cols, rows, jobs=False, own_size=False):
+    def start(self, cols, rows, jobs=False, repeat=None, own_size=False):
         """own_size: the window xterm opens at when asked for none (its own 80x24), not cols x rows."""
         if own_size != self.own_size:
             self.close_window()
         self.own_size = own_size
-        super().start(cols, rows, jobs)
+        super().start(cols, rows, jobs, repeat)
 
     def terminal(self, argv):
         self.prints = tempfile.mkdtemp(dir=self.work)

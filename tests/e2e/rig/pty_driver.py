@@ -8,11 +8,11 @@ It answers the game's questions as the terminal it plays (start options):
   decrqm={1035: True}   DEC modes it knows and reports (xterm's NumLock mode); others: unknown
   ctty=False        the game gets no controlling terminal
   args=[...]        the game's command line
+  repeat=(D, I)     held keys repeat after D ms, then every I ms (default REPEAT_DELAY, REPEAT_EVERY)
 Keys are encoded as such a terminal would with the flags in force: kitty events (press, repeat,
 release) with event types, escape codes without them, plain bytes before any push. A key held
-down repeats as X's autorepeat does (after REPEAT_DELAY, every REPEAT_EVERY) until it is released
-or another key goes down. While the focus is away (focus_away) keys go to another window: nothing
-is sent.
+down repeats as X's autorepeat does until it is released or another key goes down. While the
+focus is away (focus_away) keys go to another window: nothing is sent.
 """
 import errno
 import fcntl
@@ -57,7 +57,8 @@ def kitty_key(code, mods=0, event=PRESS):
 class PtyDriver(ShellDriver):
     name = 'pty'
     caps = frozenset({'layout', 'cursor', 'releases', 'jobs', 'signals', 'resize', 'focus', 'keypad', 'shell',
-                      'terminal', 'repeat', 'autorepeat', 'bytes', 'scribble', 'no_terminal', 'args'})
+                      'terminal', 'repeat', 'autorepeat', 'repeat_setting', 'bytes', 'scribble', 'no_terminal',
+                      'args'})
     size = (140, 40)
 
     def variants(self):
@@ -72,8 +73,10 @@ class PtyDriver(ShellDriver):
         self.fd = self.child = None
 
     def start(self, cols=140, rows=40, jobs=False, answers=True, honours=None, reply_delay=0.0, decrqm=None,
-              ctty=True, args=()):
+              ctty=True, repeat=None, args=()):
         self.cols, self.rows = cols, rows
+        self.repeat_delay, self.repeat_every = (repeat[0] / 1000, repeat[1] / 1000) if repeat else (REPEAT_DELAY,
+                                                                                                    REPEAT_EVERY)
         self.answers, self.honours, self.reply_delay = answers, honours, reply_delay
         self.decrqm = dict(decrqm or {})
         self.decrqm_at_start = dict(self.decrqm)
@@ -142,7 +145,7 @@ class PtyDriver(ShellDriver):
 
     def press(self, key):
         self.keys((key, PRESS))
-        self.repeating = [key, time.monotonic() + REPEAT_DELAY]
+        self.repeating = [key, time.monotonic() + self.repeat_delay]
 
     def hold(self, seconds):
         self.settle(seconds)
@@ -227,7 +230,7 @@ class PtyDriver(ShellDriver):
         if self.repeating and self.repeating[1] <= time.monotonic():
             if self.focused:
                 self.send(self.encode(self.repeating[0], REPEAT))
-            self.repeating[1] += REPEAT_EVERY
+            self.repeating[1] += self.repeat_every
         if self.fd is None:
             return False
         if self.delayed:

@@ -343,7 +343,9 @@ def ctrl_c(c):
 
 def signals(c):
     """SIGINT, SIGTERM, SIGHUP and SIGQUIT while a digit is awaited, and SIGTERM while an outcome
-    is shown: each ends the game by that signal with the terminal given back."""
+    is shown: each ends the game by that signal with the terminal given back. Two in a row, as
+    when a terminal window closes (SIGHUP, SIGTERM), and SIGTERM while SIGINT's hand-back is under
+    way: the first ends the game, and the terminal is given back once."""
     for sig, answer in ((signal.SIGINT, False), (signal.SIGTERM, False), (signal.SIGHUP, False),
                         (signal.SIGQUIT, False), (signal.SIGTERM, True)):
         p = c.play()
@@ -353,6 +355,23 @@ def signals(c):
         before = p.d.screen()
         p.d.signal(sig)
         given_back(c, p, ('signal', sig), f'{sig.name}{" with an outcome shown" if answer else ""}', before)
+    for first, during in ((signal.SIGINT, True), (signal.SIGHUP, False)):
+        p = c.play()
+        p.pass_intro()
+        before = p.d.screen()
+        what = f'{first.name}, then SIGTERM{" during its hand-back" if during else ""}'
+        p.d.signal(first)
+        if during:
+            # the hand-back swallows what the terminal sends until it is quiet: bytes typed
+            # meanwhile keep it going while SIGTERM comes
+            p.d.wait_until(lambda: p.d.send(b'x') or REPORTS_OFF in p.d.raw, LIMIT)
+        try:
+            p.d.signal(signal.SIGTERM)
+        except ProcessLookupError:
+            pass    # already ended (the hand-back was over): nothing to see then
+        given_back(c, p, ('signal', first), what, before)
+        once = p.d.raw.count(REPORTS_OFF) == 1 and p.d.raw.count(POP) == pushed(p) and p.d.raw.count(below(p)) == 1
+        p.check(once, f'{what}: the terminal given back more than once: {bytes(p.d.raw[-80:])!r}')
 
 
 def terminal_gone(c):
@@ -706,7 +725,8 @@ def numlock_mode(c):
 def legacy_bytes(c):
     """Without the protocol each byte is one press: CR passes the intro, LF closes a turn, and an
     arrow, a mouse report or keypad 1 in application mode choose nothing, alone or in one read, nor
-    does a sequence cut in two by a slow link."""
+    does a sequence cut in two by a slow link; Alt+[ chooses nothing, and keeps no key typed after
+    it from choosing."""
     p = c.play()
     p.d.send(b'\r')
     p.arrive('CR at the intro')
@@ -719,6 +739,8 @@ def legacy_bytes(c):
         p.d.settle(0.15)    # a slow link: the rest comes 150 ms later
         p.d.send(rest)
     p.quiet('Shift+Up and Insert cut in two by a slow link')
+    p.d.send(b'\x1b[')     # Alt+[: no key of the game's, and the digit typed after it still chooses
+    p.quiet('Alt+[', seconds=0.6)
     p.choose(1)
     p.d.send(b'\n')
     p.after_turn('LF after the outcome')
@@ -728,11 +750,15 @@ def held_key_repeats(c):
     """A key held down in a terminal that repeats it (its character again and again where no
     releases are reported; presses alone where the flags are honoured in part): ENTER held on the
     outcome that ends a run shows the ending, which stays through the whole hold; released and
-    pressed again, it restarts, and the intro then waits for a new press."""
-    for opts in [{}] + ([{'honours': 9}] if 'bytes' in c.caps and c.kitty else []):
+    pressed again, it restarts, and the intro then waits for a new press. Again with a slow repeat
+    (the first after 1 s, then every 200 ms), where the driver can set it, seen for the first time."""
+    cases = [({}, 1.5)] + ([({'honours': 9}, 1.5)] if 'bytes' in c.caps and c.kitty else [])
+    if 'repeat_setting' in c.caps and 'legacy' in c.caps:
+        cases.append(({'repeat': (1000, 200)}, 2.5))
+    for opts, seconds in cases:
         p = c.play(**opts)
         p.at_intro()
-        if opts:
+        if 'honours' in opts:
             p.expect('flags 9 in force', lambda: p.d.flags == [0, 9] and not p.d.delayed)
             p.d.tap('enter')
             p.arrive('the first Event')
@@ -740,8 +766,9 @@ def held_key_repeats(c):
             p.pass_intro()
         p.answer_until_ending()
         p.d.press('enter')
-        p.d.hold(1.5)
-        p.expect(f'the ending, ENTER held for 1.5 s{" (flags 9)" if opts else ""}', p.ending())
+        p.d.hold(seconds)
+        p.expect(f'the ending, ENTER held for {seconds} s{"".join(f" ({k} {v})" for k, v in opts.items())}',
+                 p.ending())
         p.d.release('enter')
         p.quiet('ENTER released on the ending')
         p.d.tap('enter')
