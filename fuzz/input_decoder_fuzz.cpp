@@ -1,5 +1,5 @@
 // libFuzzer target for the input decoder: no crash, only the game's keys, same events however split.
-#include "platform/input_decoder.h"
+#include "platform/posix/input_decoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Unit tests of the Windows console record mapping: which records are the game's keys, and the
 // events a batch of records gives, focus and size included.
-#include "platform/console_records.h"
+#include "platform/windows/console_records.h"
 
 #include <gtest/gtest.h>
 

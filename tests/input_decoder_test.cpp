@@ -1,5 +1,5 @@
 // Unit tests of the input decoder: legacy bytes, skipped sequences, kitty key reports, split reads.
-#include "platform/input_decoder.h"
+#include "platform/posix/input_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The negotiation with a terminal, on the byte strings a terminal answers with: flags pushed and
 // verified, honoured in part, answers late or lost to a suspend, xterm's NumLock mode, the
 // hand-back.
-#include "platform/terminal_negotiation.h"
+#include "platform/posix/terminal_negotiation.h"
 
 #include <gtest/gtest.h>
 

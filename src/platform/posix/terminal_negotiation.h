@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/fixed_bytes.h"
-#include "platform/input_decoder.h"
+#include "platform/posix/input_decoder.h"
 
 // What an answer or a resume asks of the backend.
 struct NegotiationStep {

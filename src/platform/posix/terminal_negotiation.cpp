@@ -1,6 +1,6 @@
 // The negotiation with the terminal: the bytes of each question and mode, and what each answer
 // leads to.
-#include "platform/terminal_negotiation.h"
+#include "platform/posix/terminal_negotiation.h"
 
 #include <cstdint>
 

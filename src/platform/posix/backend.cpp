@@ -17,8 +17,8 @@
 
 #include "platform/backend.h"
 #include "platform/fixed_bytes.h"
-#include "platform/input_decoder.h"
-#include "platform/terminal_negotiation.h"
+#include "platform/posix/input_decoder.h"
+#include "platform/posix/terminal_negotiation.h"
 #include "platform/write_all.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "platform/backend.h"
-#include "platform/console_records.h"
 #include "platform/fixed_bytes.h"
+#include "platform/windows/console_records.h"
 #include "platform/write_all.h"
 
 namespace {

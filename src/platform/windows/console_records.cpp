@@ -1,5 +1,5 @@
 // The mapping from Windows console input records to the platform's events.
-#include "platform/console_records.h"
+#include "platform/windows/console_records.h"
 
 #include "platform/keys.h"
 

@@ -1,5 +1,5 @@
 // The terminal input state machine: legacy bytes, skipped escape sequences and kitty key reports.
-#include "platform/input_decoder.h"
+#include "platform/posix/input_decoder.h"
 
 #include <algorithm>
 #include <array>
