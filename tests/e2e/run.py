@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """Plays the built game's end-to-end scenarios on one driver.
 
-usage: run.py DRIVER GAME [--model COMMAND...] [--only SCENARIO...] [--list] [--screenshot PNG]
+usage: run.py DRIVER GAME [--model COMMAND...] [--emulator COMMAND...] [--only SCENARIO...] [--list]
+              [--screenshot PNG]
   DRIVER        pty, tmux, kitty, xterm, foot, wine, or a browser: browser (Chromium), firefox, webkit
   GAME          the built game (for wine: bootcamp.exe; for a browser: the built site)
   --model       the model tool's command line (default: catalog_model in the game's build)
+  --emulator    what runs the game here (qemu-aarch64: a game built for 64-bit ARM)
   --only        these scenarios only
   --screenshot  no scenarios: the README's picture (kitty)
 
@@ -55,6 +57,7 @@ def main():
     args.add_argument('driver', choices=sorted(DRIVERS))
     args.add_argument('game')
     args.add_argument('--model', nargs='+')
+    args.add_argument('--emulator', nargs='+')
     args.add_argument('--only', nargs='+')
     args.add_argument('--list', action='store_true')
     args.add_argument('--screenshot', metavar='PNG', help='(kitty) only take the README\'s picture')
@@ -65,6 +68,8 @@ def main():
     driver = None
     try:
         driver = driver_class(opts.driver)(os.path.abspath(opts.game), work)
+        if opts.emulator:
+            driver.emulator = tuple(opts.emulator)
         if not opts.model and getattr(driver, 'plays_site', False):
             sys.exit('a browser plays a site: give --model (the native build\'s catalog_model)')
         command = [os.path.abspath(a) if os.path.exists(a) else a for a in opts.model or default_model(opts.game)]
