@@ -23,9 +23,9 @@ STEP_OF="release check"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 OUT=${1:-dist}
 
-needs "unzip wine wine64 tmux python3 python3-pyte libgtest-dev binutils file qemu-user chromium chromium-driver python3-selenium" \
-    unzip wine wineserver tmux /usr/bin/python3 chromium chromedriver x86_64-w64-mingw32-objdump readelf file \
-    dpkg-deb qemu-aarch64
+needs "unzip wine wine64 tmux python3 python3-pyte libgtest-dev binutils file qemu-user chromium \
+chromium-driver python3-selenium" unzip wine wineserver tmux /usr/bin/python3 chromium chromedriver \
+    x86_64-w64-mingw32-objdump readelf file dpkg-deb qemu-aarch64
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bootcamp-release.XXXXXX")
 cleanup() {
     wine_stop
