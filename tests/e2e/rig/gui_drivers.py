@@ -85,7 +85,8 @@ class GuiDriver(ShellDriver):
         self.open([PYTHON, '-I', '-S', INSIDE, self.new_log(), '--listen',
                    setup.decode('latin-1').encode('unicode_escape').decode(), '--'])
         self.window = (None, None, None)
-        wait_until(lambda: self.note('listening'), 20)
+        if not wait_until(lambda: self.note('listening'), 20):
+            raise AssertionError(f'{self.name}: the listener did not start')
         self.focus_back()
         heard = lambda: b''.join(bytes.fromhex(n['heard']) for n in self.notes() if 'heard' in n)  # noqa: E731
         for key in keys:
