@@ -40,10 +40,13 @@ tools/release.sh "$OUT"
 OUT=$(cd "$OUT" && pwd)
 mapfile -t FILES < <(release_files)
 
-step "build them again, in another folder: a fresh clone of the last commit, every build made anew"
-git clone -q --shared --no-checkout "$ROOT" "$WORK/again"
-git -C "$WORK/again" checkout -q --detach "$(git rev-parse HEAD)"
-"$WORK/again/tools/release.sh" "$WORK/again/dist" </dev/null >"$WORK/again.log" 2>&1 || {
+step "build them again, in another folder: a fresh clone of the last commit, every build made anew, another umask"
+(
+    umask 077
+    git clone -q --shared --no-checkout "$ROOT" "$WORK/again"
+    git -C "$WORK/again" checkout -q --detach "$(git rev-parse HEAD)"
+    "$WORK/again/tools/release.sh" "$WORK/again/dist" </dev/null >"$WORK/again.log" 2>&1
+) || {
     tail -40 "$WORK/again.log"
     fail "the second build of the release failed"
 }

@@ -34,6 +34,7 @@ if ! git diff --quiet HEAD --; then
 fi
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
 export SOURCE_DATE_EPOCH
+umask 022 # the folders in the Debian packages are rwxr-xr-x, whatever the caller's umask
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
 rm -f "$OUT"/bootcamp[-_]*.zip "$OUT"/bootcamp[-_]*.tar.gz "$OUT"/bootcamp[-_]*.deb "$OUT/SHA256SUMS"
