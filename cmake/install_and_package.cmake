@@ -31,11 +31,12 @@ target_link_libraries(layout_size PRIVATE game platform)
 bootcamp_warnings(layout_size)
 set(BOOTCAMP_MANUAL ${CMAKE_BINARY_DIR}/bootcamp.6)
 add_custom_command(OUTPUT ${BOOTCAMP_MANUAL}
-  COMMAND ${CMAKE_COMMAND} -DLAYOUT_SIZE=$<TARGET_FILE:layout_size>
+  COMMAND ${CMAKE_COMMAND} -DLAYOUT_SIZE=$<TARGET_FILE:layout_size> "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
     -DTEMPLATE=${CMAKE_SOURCE_DIR}/docs/bootcamp.6.in -DOUTPUT=${BOOTCAMP_MANUAL}
     -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake
   DEPENDS layout_size ${CMAKE_SOURCE_DIR}/docs/bootcamp.6.in ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake
-  COMMENT "Making the manual page bootcamp.6")
+  COMMENT "Making the manual page bootcamp.6"
+  VERBATIM)
 # Debian installs manual pages compressed; -n keeps the archive free of names and times.
 find_program(GZIP gzip)
 if(GZIP)
@@ -65,5 +66,22 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BOOTCAMP_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A statically linked game needs no library, so the package depends on none; cross-built, the
+# package is of the target's architecture, not of the machine that builds it.
+if(NOT BOOTCAMP_STATIC)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+endif()
 include(CPack)
+
+# The Linux download, bootcamp-VERSION-linux-ARCH.tar.gz: the static game, its manual page and a
+# short README, side by side. tools/release.sh installs them apart from the package's files
+# (cmake --install BUILD --component linux_archive --strip --prefix FOLDER) and packs them.
+if(BOOTCAMP_STATIC)
+  set(BOOTCAMP_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
+  configure_file(docs/linux_readme.txt.in ${CMAKE_BINARY_DIR}/README @ONLY)
+  install(TARGETS bootcamp RUNTIME DESTINATION . COMPONENT linux_archive EXCLUDE_FROM_ALL)
+  install(FILES ${BOOTCAMP_MANUAL} ${CMAKE_BINARY_DIR}/README DESTINATION . COMPONENT linux_archive EXCLUDE_FROM_ALL)
+endif()

@@ -1,6 +1,7 @@
 # Makes the manual page from its template, with the windows the game plays in.
-# cmake -DLAYOUT_SIZE=<tool> -DTEMPLATE=<bootcamp.6.in> -DOUTPUT=<bootcamp.6> -DVERSION=<x.y.z> -P manual_page.cmake
-execute_process(COMMAND "${LAYOUT_SIZE}" OUTPUT_VARIABLE size RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
+# cmake -DLAYOUT_SIZE=<tool> [-DEMULATOR=<qemu>] -DTEMPLATE=<bootcamp.6.in> -DOUTPUT=<bootcamp.6> -DVERSION=<x.y.z>
+#   -P manual_page.cmake      (EMULATOR: what runs a cross-built tool here)
+execute_process(COMMAND ${EMULATOR} "${LAYOUT_SIZE}" OUTPUT_VARIABLE size RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(failed OR NOT size MATCHES "^([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+)$")
   message(FATAL_ERROR "${LAYOUT_SIZE} gave no sizes: '${size}'")
 endif()

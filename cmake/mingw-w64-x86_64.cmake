@@ -16,8 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The runtime linked in, so bootcamp.exe runs on its own with no MinGW DLLs beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The runtime linked in, so bootcamp.exe runs on its own with no MinGW DLLs beside it; no time of
+# the link in its header, so that the same source links to the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
 
 # The tests (and their listing by gtest_discover_tests) run the .exe files through wine.
 find_program(BOOTCAMP_WINE NAMES wine wine64)

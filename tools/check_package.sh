@@ -6,7 +6,8 @@
 # usage: tools/check_package.sh [BUILD_DIR]      (as root: it installs and removes the package;
 #        BUILD_DIR defaults to build-release, as in the README)
 set -euo pipefail
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 BUILD=${1:-build-release}
 GAME=/usr/games/bootcamp
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bootcamp-package.XXXXXX")
@@ -16,16 +17,10 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL - $*" >&2
-    exit 1
-}
 [ "$(id -u)" -eq 0 ] || fail "run as root: the package is installed and removed"
 if dpkg -s bootcamp >/dev/null 2>&1; then fail "a bootcamp package is installed already"; fi
 
 echo "== build and package, as the README says"
-cd "$ROOT"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBOOTCAMP_TESTS=OFF && cmake --build "$BUILD" && (cd "$BUILD" && cpack -G DEB)
 DEB=$(readlink -f "$(ls "$BUILD"/bootcamp_*.deb)")
 dpkg-deb --info "$DEB"

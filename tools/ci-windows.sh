@@ -6,53 +6,30 @@
 # user, root included, with or without a standard input; wine gets a prefix of its own in a
 # temporary folder, removed at the end.
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+STEP_OF=windows
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 BUILD=${1:-build-windows}
-START=$SECONDS
-step() { echo "== windows: $* ($((SECONDS - START)) s)"; }
 
-missing=()
-for tool in cmake make x86_64-w64-mingw32-g++-posix wine wineserver tmux /usr/bin/python3; do
-    command -v "$tool" >/dev/null || missing+=("$tool")
-done
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=("/usr/src/googletest")
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "missing: ${missing[*]}" >&2
-    echo "on Debian: apt-get install cmake make g++-mingw-w64-x86-64 wine wine64 googletest tmux python3" >&2
-    exit 1
-fi
-
-# Wine's prefix and its server's socket folder (made under TMPDIR) in one folder, removed after.
+needs "cmake make g++-mingw-w64-x86-64 wine wine64 googletest tmux python3" \
+    cmake make x86_64-w64-mingw32-g++-posix wine wineserver tmux /usr/bin/python3 /usr/src/googletest/CMakeLists.txt
 WINE_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/bootcamp-wine.XXXXXX")
-export WINEPREFIX=$WINE_ROOT/prefix TMPDIR=$WINE_ROOT/tmp
-mkdir "$WINEPREFIX" "$TMPDIR"
-export WINEDEBUG=-all
 stop_wine() {
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    wine_stop
     rm -rf "$WINE_ROOT"
 }
 trap stop_wine EXIT
-
-# Wine's services inherit the output of whatever starts them first and would hold ctest's pipe
-# for minutes: start them now, with nothing to inherit, while the build runs (the first start
-# makes the prefix, some seconds).
-(wineserver -p && wine cmd /c exit) </dev/null >/dev/null 2>&1 &
-WINE_STARTING=$!
+wine_start "$WINE_ROOT" # while the build runs
 
 step "configure $BUILD: the windows preset (MinGW-w64, warnings as errors, GoogleTest from /usr/src/googletest)"
-if [ -e "$BUILD" ] && [ ! -f "$BUILD/CMakeCache.txt" ]; then
-    echo "$BUILD is there and is no build folder: not removing it" >&2
-    exit 1
-fi
+[ ! -e "$BUILD" ] || [ -f "$BUILD/CMakeCache.txt" ] || fail "$BUILD is there and is no build folder: not removing it"
 rm -rf "$BUILD"
 cmake --preset windows -B "$BUILD" >/dev/null
 
 step "build"
 if ! cmake --build "$BUILD" -j"$(nproc)" >"$BUILD/build.log" 2>&1; then
     cat "$BUILD/build.log"
-    echo "the cross build failed (a warning is an error here)" >&2
-    exit 1
+    fail "the cross build failed (a warning is an error here)"
 fi
 echo "$(grep -c 'Building CXX object' "$BUILD/build.log") files compiled, no warnings"
 for exe in bootcamp.exe tests/game_tests.exe tests/platform_tests.exe; do
@@ -61,10 +38,7 @@ for exe in bootcamp.exe tests/game_tests.exe tests/platform_tests.exe; do
 done
 
 step "wine's services"
-if ! wait "$WINE_STARTING"; then
-    echo "wine did not start" >&2
-    exit 1
-fi
+wine_ready
 wine --version
 
 step "unit tests under wine"

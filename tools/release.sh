@@ -1,66 +1,76 @@
 #!/usr/bin/env bash
 # Builds what a release hands out, into one folder, with SHA256SUMS beside them:
-#   bootcamp-VERSION-win64.zip  the game for Windows (the windows preset, packed by CPack)
-#   bootcamp-VERSION.tar.gz     the source, as committed (git archive of HEAD)
-#   bootcamp-VERSION-web.zip    the site of the web preset, for any static host
-# VERSION is the CMake project's.
+#   bootcamp-VERSION-win64.zip             the game for Windows (the windows preset)
+#   bootcamp-VERSION-linux-x86_64.tar.gz   the game for any Linux on x86_64 (the linux-x86_64
+#                                          preset): statically linked, its manual page, a README
+#   bootcamp-VERSION-linux-aarch64.tar.gz  the same for 64-bit ARM (linux-aarch64, cross-built)
+#   bootcamp_VERSION_amd64.deb             those two games as Debian packages
+#   bootcamp_VERSION_arm64.deb
+#   bootcamp-VERSION.tar.gz                the source, as committed (git archive of HEAD)
+#   bootcamp-VERSION-web.zip               the site of the web preset, for any static host
+# VERSION is the CMake project's. Every file is a function of the last commit: every time in it is
+# the commit's (SOURCE_DATE_EPOCH), the programs hold no time of their link, and tools/pack.py packs
+# the zips and the Linux tarballs with fixed times, owners, modes and order. tools/check_release.sh
+# builds it all twice, in two folders, and compares.
 #
 # usage: tools/release.sh [OUT_DIR]      (default dist; its old archives are replaced)
-# Needs (Debian 12): cmake make git gzip g++-mingw-w64-x86-64 googletest emscripten npm, and a git
-# checkout with no uncommitted change to a tracked file (the tarball is the last commit). The
-# windows and web presets build in build-windows and build-web; builds already there are reused.
+# Needs (Debian 12): cmake make git gzip python3 g++ g++-mingw-w64-x86-64 g++-aarch64-linux-gnu
+# qemu-user googletest emscripten npm, and a git checkout with no uncommitted change to a tracked
+# file (everything is made from the last commit). The presets build in build-PRESET; builds already
+# there are reused.
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+STEP_OF=release
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 OUT=${1:-dist}
-START=$SECONDS
-step() { echo "== release: $* ($((SECONDS - START)) s)"; }
 
-missing=()
-for tool in cmake cpack make git gzip sha256sum x86_64-w64-mingw32-g++-posix emcc npm; do
-    command -v "$tool" >/dev/null || missing+=("$tool")
-done
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=("/usr/src/googletest")
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "missing: ${missing[*]}" >&2
-    echo "on Debian: apt-get install cmake make git gzip g++-mingw-w64-x86-64 googletest emscripten npm" >&2
-    exit 1
-fi
-# CI's clone may belong to another user than the one running this.
-git() { command git -c safe.directory="$PWD" "$@"; }
-if ! git rev-parse --verify -q HEAD >/dev/null; then
-    echo "not a git checkout: the source tarball is made from the last commit" >&2
-    exit 1
-fi
+needs "cmake make git gzip python3 g++ g++-mingw-w64-x86-64 g++-aarch64-linux-gnu qemu-user googletest emscripten npm" \
+    cmake cpack make git gzip sha256sum /usr/bin/python3 g++ x86_64-w64-mingw32-g++-posix aarch64-linux-gnu-g++ \
+    qemu-aarch64 emcc npm /usr/src/googletest/CMakeLists.txt
+git rev-parse --verify -q HEAD >/dev/null || fail "not a git checkout: a release is made from the last commit"
 if ! git diff --quiet HEAD --; then
-    echo "tracked files have uncommitted changes; the tarball would not hold them: commit first" >&2
     git status --short --untracked-files=no >&2
-    exit 1
+    fail "tracked files have uncommitted changes; the release would not be the last commit: commit first"
 fi
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
+export SOURCE_DATE_EPOCH
+umask 022 # the folders in the Debian packages are rwxr-xr-x, whatever the caller's umask
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
-rm -f "$OUT"/bootcamp-*.zip "$OUT"/bootcamp-*.tar.gz "$OUT/SHA256SUMS"
+rm -f "$OUT"/bootcamp[-_]*.zip "$OUT"/bootcamp[-_]*.tar.gz "$OUT"/bootcamp[-_]*.deb "$OUT/SHA256SUMS"
+STAGE=$(mktemp -d "${TMPDIR:-/tmp}/bootcamp-stage.XXXXXX")
+trap 'rm -rf "$STAGE"' EXIT
+pack() { /usr/bin/python3 tools/pack.py "$@"; }
+echo "bootcamp $VERSION into $OUT, made at $(date -u -d "@$SOURCE_DATE_EPOCH" '+%F %T') UTC (the last commit)"
 
-step "Windows: the windows preset's bootcamp.exe, packed by CPack"
+step "Windows: the windows preset's bootcamp.exe and its README.txt"
 cmake --preset windows >/dev/null
-# The project's version, as CMake read it.
-VERSION=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build-windows/CPackConfig.cmake)
-[ -n "$VERSION" ] || { echo "no version in build-windows/CPackConfig.cmake" >&2; exit 1; }
-ZIP=bootcamp-$VERSION-win64.zip TARBALL=bootcamp-$VERSION.tar.gz SITE=bootcamp-$VERSION-web.zip
-echo "bootcamp $VERSION into $OUT"
 cmake --build --preset windows --target bootcamp -j"$(nproc)"
-cpack --preset windows >/dev/null
-mv "build-windows/$ZIP" "$OUT/"
+cmake --install build-windows --strip --prefix "$STAGE/windows" >/dev/null
+pack "$OUT/$WINDOWS_ZIP" "$STAGE/windows"
+
+for arch in "${LINUX_ARCHITECTURES[@]}"; do
+    step "Linux $arch: the linux-$arch preset's static game, as a tarball and a Debian package"
+    cmake --preset "linux-$arch" >/dev/null
+    cmake --build --preset "linux-$arch" -j"$(nproc)"
+    top=$(basename "$(linux_tarball "$arch")" .tar.gz)
+    cmake --install "build-linux-$arch" --component linux_archive --strip --prefix "$STAGE/$top" >/dev/null
+    pack "$OUT/$(linux_tarball "$arch")" "$STAGE/$top" --top "$top"
+    (cd "build-linux-$arch" && cpack -G DEB >/dev/null)
+    mv "build-linux-$arch/$(debian_package "$arch")" "$OUT/"
+done
 
 step "source: the last commit"
-git archive --format=tar --prefix="bootcamp-$VERSION/" HEAD | gzip -9 -n >"$OUT/$TARBALL"
+git archive --format=tar --prefix="bootcamp-$VERSION/" HEAD | gzip -9 -n >"$OUT/$SOURCE_TARBALL"
 
 step "the site: the web preset's, made afresh from its build"
 cmake --preset web >/dev/null
-rm -rf build-web/site  # nothing left over from an earlier site
+rm -rf build-web/site # nothing left over from an earlier site
 cmake --build --preset web -j"$(nproc)"
-(cd build-web/site && find . -type f -printf '%P\n' | LC_ALL=C sort | xargs cmake -E tar cf "$OUT/$SITE" --format=zip --)
+pack "$OUT/$SITE_ZIP" build-web/site
 
 step "SHA256SUMS"
 cd "$OUT"
-sha256sum "$ZIP" "$TARBALL" "$SITE" >SHA256SUMS
-stat -c '%9s  %n' "$ZIP" "$TARBALL" "$SITE" SHA256SUMS
+mapfile -t files < <(release_files)
+sha256sum "${files[@]}" >SHA256SUMS
+stat -c '%9s  %n' "${files[@]}" SHA256SUMS

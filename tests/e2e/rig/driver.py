@@ -149,12 +149,21 @@ def run(argv, env=None, timeout=10, text=True):
 class Driver:
     name = ''
     caps = frozenset()
+    emulator = ()       # what runs the game here: wine, or qemu for a build of another architecture
     size = (133, 15)                            # the window a scenario gets unless it asks
     interrupted = ('signal', signal.SIGINT)     # how the game ends on Ctrl+C
 
     def __init__(self, game, work):
         self.game, self.work = game, work
         self.procs = Processes()
+
+    def command(self):
+        """The game's command line."""
+        return [*self.emulator, self.game]
+
+    def plain_command(self):
+        """The game's command line, run with no terminal of the driver's."""
+        return self.command()
 
     # the interface; see the module's text
     def start(self, cols, rows, **opts):
@@ -234,7 +243,7 @@ class ShellDriver(Driver):
         opts = (['--jobs'] if jobs else []) + (['--ask', ask] if ask else []) + ['--size', f'{cols}x{rows}']
         opts += ['--modes-settle', str(self.modes_settle)] if self.modes_settle else []
         opts += ['--again', again] if again else []
-        return [PYTHON, '-I', '-S', INSIDE, self.log, *opts, '--', *(game or [self.game])]
+        return [PYTHON, '-I', '-S', INSIDE, self.log, *opts, '--', *(game or self.command())]
 
     def notes(self):
         if not self.log:

@@ -85,7 +85,8 @@ class GuiDriver(ShellDriver):
         self.open([PYTHON, '-I', '-S', INSIDE, self.new_log(), '--listen',
                    setup.decode('latin-1').encode('unicode_escape').decode(), '--'])
         self.window = (None, None, None)
-        wait_until(lambda: self.note('listening'), 20)
+        if not wait_until(lambda: self.note('listening'), 20):
+            raise AssertionError(f'{self.name}: the listener did not start')
         self.focus_back()
         heard = lambda: b''.join(bytes.fromhex(n['heard']) for n in self.notes() if 'heard' in n)  # noqa: E731
         for key in keys:
@@ -179,8 +180,15 @@ class XSession:
         return wid[0]
 
     def focus(self, wid):
-        self.x('xdotool', 'windowactivate', '--sync', wid)
-        self.x('xdotool', 'windowfocus', '--sync', wid)
+        """Gives the window the keyboard, and waits until X says it has it."""
+        def focused():
+            if self.x('xdotool', 'getwindowfocus').strip() == wid:
+                return True
+            self.x('xdotool', 'windowactivate', '--sync', wid)
+            self.x('xdotool', 'windowfocus', '--sync', wid)
+            return self.x('xdotool', 'getwindowfocus').strip() == wid
+        if not wait_until(focused, 20, 0.05):
+            raise AssertionError(f'the window {wid} never got the keyboard')
 
     def numlock(self):
         found = re.search(r'Num Lock:\s+(\w+)', self.x('xset', 'q'))
@@ -393,11 +401,27 @@ class WaylandSession:
         self.keyboard = Keyboard(os.path.join(self.runtime, found[0]))
         self.keyboard.key('Shift_L', True)      # the seat's first key from a keyboard is lost
         self.keyboard.key('Shift_L', False)
+        # A window that maps takes the keyboard: the other one maps now, before any game's.
         self.procs.start(['foot', '--app-id=bc-other', 'sleep', '100000'], env=self.env)
+        if not wait_until(lambda: 'bc-other' in self.windows(), 20, 0.05):
+            raise AssertionError('the other window never showed')
+
+    def windows(self):
+        """{app_id: whether it has the keyboard} of the windows sway shows."""
+        found, nodes = {}, [json.loads(run(['swaymsg', '-t', 'get_tree'], env=self.env).stdout or '{}')]
+        while nodes:
+            node = nodes.pop()
+            if node.get('app_id'):
+                found[node['app_id']] = node.get('focused', False)
+            nodes += node.get('nodes', []) + node.get('floating_nodes', [])
+        return found
 
     def focus(self, app_id):
-        return wait_until(lambda: run(['swaymsg', f'[app_id="^{app_id}$"] focus'], env=self.env).returncode == 0,
-                          20, 0.05)
+        """Gives the window the keyboard, once it shows; True when sway says it has it in time."""
+        def focused():
+            run(['swaymsg', f'[app_id="^{app_id}$"] focus'], env=self.env)
+            return self.windows().get(app_id, False)
+        return wait_until(focused, 20, 0.05)
 
     def close(self):
         if hasattr(self, 'keyboard'):
@@ -445,8 +469,9 @@ class FootDriver(GuiDriver):
             return Screen(rows_from_text(f.read(), self.cols)[:self.rows])
 
     def focus_away(self):
-        self.session.focus('bc-other')
+        if not self.session.focus('bc-other'):
+            raise AssertionError('the other window never got the keyboard')
 
     def focus_back(self):
         if not self.session.focus(self.app_id):
-            raise AssertionError('no foot window to focus')
+            raise AssertionError('the foot window never got the keyboard')

@@ -36,6 +36,9 @@ except ImportError:
 CONTROL_RE = re.compile(rb'\x1b\[([<>=?])([0-9;]*)u|\x1b\[\?(\d+)\$p')
 MODE_RE = re.compile(rb'\x1b\[\?(\d+)([hl])|\x1b([=>])')
 ESC_DONE_RE = re.compile(rb'\x1b(\[[0-?]*[ -/]*[@-~]|[^\[])')
+# qemu-user's own line when a signal ends the program it runs (it says "core dumped" though the
+# limit of 0 keeps any core from being written): the emulator's words, not the game's output.
+EMULATOR_NOTE_RE = re.compile(rb'qemu: uncaught target signal [^\n]*\n')
 
 REPEAT_DELAY, REPEAT_EVERY = 0.5, 0.033     # seconds: a fast setting, to test against
 CTRL, NUM_LOCK = 4, 128
@@ -185,6 +188,8 @@ class PtyDriver(ShellDriver):
             self.send(data)
 
     def on_output(self, data):
+        if self.emulator:
+            data = EMULATOR_NOTE_RE.sub(b'', data)
         self.raw += data
         self.chunks.append((time.monotonic(), bytes(data)))
         data = self.pending + data
@@ -274,9 +279,6 @@ class PtyDriver(ShellDriver):
     def scribble(self, data):
         """Output of some other program on the terminal."""
         self.stream.feed(data)
-
-    def plain_command(self):
-        return [self.game]
 
     def resize(self, cols, rows):
         self.cols, self.rows = cols, rows

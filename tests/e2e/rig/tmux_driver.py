@@ -24,9 +24,6 @@ class TmuxDriver(ShellDriver):
         need('tmux')
         self.sock = None
 
-    def command(self):
-        return [self.game]
-
     def start(self, cols, rows, jobs=False):
         self.sock = os.path.join(self.work, f'tmux-{os.getpid()}-{len(os.listdir(self.work))}')
         argv = self.inside(cols, rows, jobs, self.ask, self.command())
@@ -87,6 +84,7 @@ class WineDriver(TmuxDriver):
     their bytes as cells, so the screen is garbled: texts and flow are checked, not the layout."""
     name = 'wine'
     caps = frozenset({'legacy', 'no_terminal', 'terminal'})
+    emulator = ('wine',)
     size = (150, 40)
     interrupted = ('exit', 0xC000013A & 0xFF)   # the console's status for Ctrl+C, as a shell sees it
     ask = None      # wine's console may still be reading the terminal when the game has gone
@@ -99,12 +97,6 @@ class WineDriver(TmuxDriver):
         # wine's services start with the first wine call and would hold whatever output it has
         subprocess.run(['wine', 'cmd', '/c', 'exit'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
-
-    def command(self):
-        return ['wine', self.game]
-
-    def plain_command(self):
-        return ['wine', self.game]
 
     def wait_started(self, timeout=60):
         super().wait_started(timeout)
