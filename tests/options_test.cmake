@@ -47,29 +47,23 @@ if(LAYOUT_SIZE)
   endforeach()
 endif()
 
-play(-h)
-if(NOT (status EQUAL 0 AND out STREQUAL help))
-  fail("-h: not the same as --help")
-endif()
-play(--version --help)
-if(NOT (status EQUAL 0 AND out STREQUAL help))
-  fail("--version --help: not the help")
-endif()
+# -h is --help, and the help outweighs the other options
+foreach(arguments "-h" "--version;--help" "--stacked;--help")
+  play(${arguments})
+  if(NOT (status EQUAL 0 AND out STREQUAL help))
+    fail("${arguments}: not the help")
+  endif()
+endforeach()
 
 play(--version)
 if(NOT (status EQUAL 0 AND out STREQUAL "bootcamp ${VERSION}\n" AND err STREQUAL ""))
   fail("--version: not 'bootcamp ${VERSION}' alone on stdout with status 0")
 endif()
 
-# --stacked is an option of the game: with no terminal, the game says so (status 1), and the help
-# outweighs it.
+# --stacked is an option of the game: with no terminal, the game says so (status 1)
 play(--stacked)
 if(NOT (status EQUAL 1 AND out STREQUAL "" AND err MATCHES "terminal|console"))
   fail("--stacked: not taken as an option of the game")
-endif()
-play(--stacked --help)
-if(NOT (status EQUAL 0 AND out STREQUAL help))
-  fail("--stacked --help: not the help")
 endif()
 
 # An argument the game does not know outweighs the options around it; control characters are
