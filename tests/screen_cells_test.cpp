@@ -62,9 +62,11 @@ TEST(ScreenCells, AChangeRewritesTheChangedTextsWholeRowByRowOneUnderTheOther) {
     };
     const Cells before = cells({"top", "Today you have a test", "", "gauge 50          panel", "end"}, {0, 2});
     const Cells after = cells({"top", "It's time to eat", "", "gauge 35          panel", "            new"}, {0, 2});
-    // from the first changed row to the last, with the terminal's own line breaks; each changed
-    // text whole, blanks over an old text it replaces; an unchanged text and a long gap crossed
-    EXPECT_EQ(drawCells(&before, after), "\x1b[2;1HIt's time to eat     \n\ngauge 35\n   \x1b[5;13Hnew\x1b[3;1H");
+    // on a line of its own, from the first changed row to the last, with the terminal's own line
+    // breaks; each changed text whole, blanks over an old text it replaces; an unchanged text and a
+    // long gap crossed; drawn anew, from the top-left corner down
+    EXPECT_EQ(drawCells(&before, after), "\n\x1b[2;1HIt's time to eat     \n\ngauge 35\n   \x1b[5;13Hnew\x1b[3;1H");
+    EXPECT_EQ(drawCells(nullptr, cells({"", " ab", "", "c"}, {1, 0})), "\x1b[2J\x1b[1;1H\n ab\n\nc\x1b[1;2H");
     EXPECT_EQ(drawCells(&after, after), "");
     EXPECT_EQ(drawCells(&after, cells({"", "", "", "", ""}, {3, 2})), "\x1b[2J\x1b[3;4H");
     // what the change draws is what was wanted

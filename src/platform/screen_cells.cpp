@@ -25,7 +25,6 @@ std::string drawCells(const Cells* shown, const Cells& wanted) {
     // an empty screen is an erase, whatever was there
     const bool blank = std::all_of(wanted.rows.begin(), wanted.rows.end(), isBlank);
     const bool known = shown != nullptr && shown->rows.size() == wanted.rows.size() && (!blank || *shown == wanted);
-    std::string out = known ? "" : "\x1b[2J";
     const auto before = [&](std::size_t y) {
         const std::string& row = wanted.rows[y];
         return known && shown->rows[y].size() == row.size() ? shown->rows[y] : std::string(row.size(), ' ');
@@ -35,13 +34,24 @@ std::string drawCells(const Cells* shown, const Cells& wanted) {
     // own line breaks; in each, every text that changed written whole (a text: a run of cells
     // that hold text, old or new, across gaps of a few blanks), long blank gaps and unchanged
     // texts crossed with a cursor move. A reader of changed rows meets whole texts, and a console
-    // that mislays cursor moves (wine's) loses none of them.
+    // that keeps the lines it is given itself (wine's, which counts escape sequences as cells and
+    // breaks its lines where they fill) breaks none of them: a change starts on a line of its own,
+    // and a screen drawn anew is drawn from the top-left corner down.
     std::size_t first = 0;
-    while (first < wanted.rows.size() && !changed(first)) ++first;
+    while (known && first < wanted.rows.size() && !changed(first)) ++first;
     std::size_t last = wanted.rows.size();
     while (last > first && !changed(last - 1)) --last;
+    std::string out = known ? "" : "\x1b[2J";
     for (std::size_t y = first; y < last; ++y) {
-        out += y == first ? cursorTo(static_cast<int>(y), 0) : "\n";
+        if (y > first) {
+            out += '\n';
+        } else if (known) {
+            // a line break where it scrolls nothing, then the cursor to the first change
+            if (static_cast<std::size_t>(shown->cursor.rows) + 1 < wanted.rows.size()) out += '\n';
+            out += cursorTo(static_cast<int>(y), 0);
+        } else {
+            out += "\x1b[1;1H";
+        }
         const std::string& row = wanted.rows[y];
         const std::string old = before(y);
         const auto held = [&](std::size_t x) { return row[x] != ' ' || old[x] != ' '; };

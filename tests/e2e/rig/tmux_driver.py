@@ -85,7 +85,7 @@ class WineDriver(TmuxDriver):
     name = 'wine'
     caps = frozenset({'legacy', 'no_terminal', 'terminal'})
     emulator = ('wine',)
-    size = (150, 40)
+    size = (120, 30)             # the Windows console's own window
     interrupted = ('exit', 0xC000013A & 0xFF)   # the console's status for Ctrl+C, as a shell sees it
     ask = None      # wine's console may still be reading the terminal when the game has gone
     modes_settle = 5    # and gives the terminal's modes back after its process has ended
