@@ -1148,14 +1148,18 @@ def page_heard(c):
     focus mode (Orca+A) by the game's own keys."""
     p = c.play()
     r, s = c.d.reader, c.d.session
-    begin = len(r.spoken())
-    expected = []
+    expected, said_at = [], [len(r.spoken())]  # said_at: where the first screen, then the next, is looked for
     words = lambda text: ' '.join(text.split())  # noqa: E731 (speech has no lines)
 
     def heard(lines, what):
+        """Waits for the screen's text said after the last screen heard (the intro the page says
+        as it loads, before the first Event, is no intro after ENTER)."""
         expected.append(words(' '.join(lines)))
-        p.expect(f'Orca says {what}', lambda: expected[-1] in map(words, r.spoken()[begin:]), timeout=20,
-                 detail=lambda: f'; it said {r.spoken()[begin:]}')
+        at = lambda: next((i for i, u in enumerate(r.spoken()) if i >= said_at[-1]  # noqa: E731
+                           and words(u) == expected[-1]), None)
+        p.expect(f'Orca says {what}', lambda: at() is not None, timeout=20,
+                 detail=lambda: f'; it said {r.spoken()[said_at[0]:]}')
+        said_at.append(at() + 1)
 
     def tab_to(key):
         for _ in range(12):
@@ -1178,7 +1182,7 @@ def page_heard(c):
         else:
             if turn == 2:
                 r.key('Insert+a')
-                p.expect('Orca in focus mode', lambda: 'Focus mode' in r.spoken()[begin:])
+                p.expect('Orca in focus mode', lambda: 'Focus mode' in r.spoken()[said_at[0]:])
             p.choose(option)
         heard(outcome_said(p, option), f'the outcome of "{p.event["prompt"]}"')
         c.d.tap('enter')
@@ -1190,7 +1194,7 @@ def page_heard(c):
     c.d.tap('enter')
     p.at_intro()
     heard(lines_of(p.m.intro_text), 'the intro after ENTER')
-    said = [words(u) for u in r.spoken()[begin:]]
+    said = [words(u) for u in r.spoken()[said_at[1] - 1:]]
     p.check([u for u in said if u in expected] == expected,
             'Orca said these screens otherwise than once each, in order:\n' +
             '\n'.join(map(str, [u for u in said if u in expected])) + '\nexpected\n' + '\n'.join(map(str, expected)))
