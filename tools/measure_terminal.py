@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Measures the game in a pseudo-terminal: the time from start to the intro in a terminal that
 answers the start-up questions and in one that answers nothing; the bytes of one redraw (a resize
-of the same size) after 1 and after 20 turns of one run; the bytes of a resize from the game's own
-layout to a window it does not fit, and back; and the time from a key to the first byte of the
-game's reply, against a blocking echo (cat in raw mode) through the same kind of pseudo-terminal.
+of the same size) after 1 and after 20 turns of one run, and of a turn; the bytes of a resize from
+the game's own layout to a window it does not fit, and back; and the time from a key to the first
+byte of the game's reply, against a blocking echo (cat in raw mode) through the same kind of
+pseudo-terminal.
 
 usage: /usr/bin/python3 tools/measure_terminal.py [GAME] [--model CATALOG_MODEL] [--size COLSxROWS]
        (default: build/bootcamp and the catalog_model beside it, in a window of 140x40; 80x24
@@ -156,7 +157,10 @@ def main():
         p.close_turn()
         p = Play(driver, model, *size)
         p.pass_intro()
+        p.quiet('the first Event')
+        turns = []  # bytes from a digit to the next Event, turns with a redraw left out
         for turn in range(1, 21):
+            mark = len(driver.raw)
             p.choose(p.safe(or_any=True))
             if turn in (1, 20):
                 print(f'one redraw after {turn} turn{"s" if turn > 1 else ""}: {redraw_bytes(driver, p)} bytes')
@@ -164,6 +168,12 @@ def main():
             if p.ended_run():
                 print(f'(the run ended after {turn} turns)')
                 break
+            p.quiet('the next Event')
+            if turn not in (1, 20):
+                turns.append(len(driver.raw) - mark)
+        if turns:
+            print(f'a turn (digit, ENTER, the next Event): median {statistics.median(turns):.0f} bytes, '
+                  f'most {max(turns)} over {len(turns)} turns')
     finally:
         driver.stop()
         shutil.rmtree(work, ignore_errors=True)
