@@ -237,13 +237,13 @@ class ShellDriver(Driver):
 
     modes_settle = 0    # seconds the terminal's modes may take to come back after the game ends
 
-    def inside(self, cols, rows, jobs=False, ask=None, game=None, again=None):
-        """The command line for the terminal, and a fresh log."""
+    def inside(self, cols, rows, jobs=False, ask=None, game=None, again=None, args=()):
+        """The command line for the terminal, and a fresh log; `args` follow the game's command."""
         self.new_log()
         opts = (['--jobs'] if jobs else []) + (['--ask', ask] if ask else []) + ['--size', f'{cols}x{rows}']
         opts += ['--modes-settle', str(self.modes_settle)] if self.modes_settle else []
         opts += ['--again', again] if again else []
-        return [PYTHON, '-I', '-S', INSIDE, self.log, *opts, '--', *(game or self.command())]
+        return [PYTHON, '-I', '-S', INSIDE, self.log, *opts, '--', *(game or self.command()), *args]
 
     def notes(self):
         if not self.log:

@@ -95,7 +95,7 @@ class PtyDriver(ShellDriver):
         self.stream = pyte.ByteStream(self.screen_)
         master, slave = os.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', rows, cols, 0, 0))
-        argv = self.inside(cols, rows, jobs, game=[self.game, *args])
+        argv = self.inside(cols, rows, jobs, args=args)
         env = dict(os.environ, TERM='xterm-256color')
         pid = os.fork()
         if pid == 0:
