@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace {
 constexpr char esc = '\x1b';
@@ -17,6 +18,27 @@ int parameter(std::string_view text) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc{} || end != text.data() + text.size() || value < 1) return 1;
     return value;
+}
+
+// The runs of text on a row of `size` cells, each [start, end): cells that `held` says hold text,
+// across gaps of blanks short enough to write out.
+template <class Held>
+std::vector<std::pair<std::size_t, std::size_t>> textRuns(std::size_t size, Held held) {
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    std::size_t x = 0;
+    while (x < size && !held(x)) ++x;
+    while (x < size) {
+        std::size_t end = x;
+        std::size_t next = x;
+        while (next < size && next - end <= longestWrittenGap) {
+            if (held(next)) end = next + 1;
+            ++next;
+        }
+        while (next < size && !held(next)) ++next;
+        runs.emplace_back(x, end);
+        x = next;
+    }
+    return runs;
 }
 }  // namespace
 
@@ -56,24 +78,13 @@ std::string drawCells(const Cells* shown, const Cells& wanted) {
         const std::string old = before(y);
         const auto held = [&](std::size_t x) { return row[x] != ' ' || old[x] != ' '; };
         std::size_t at = 0;  // where the terminal's cursor is on the row
-        std::size_t x = 0;
-        while (x < row.size() && !held(x)) ++x;
-        while (x < row.size()) {
-            std::size_t end = x;
-            std::size_t next = x;
-            while (next < row.size() && next - end <= longestWrittenGap) {
-                if (held(next)) end = next + 1;
-                ++next;
-            }
-            while (next < row.size() && !held(next)) ++next;
-            if (row.compare(x, end - x, old, x, end - x) != 0) {
-                const bool gap = x - at <= longestWrittenGap && row.compare(at, x - at, old, at, x - at) == 0 &&
-                                 row.find_first_not_of(' ', at) >= x;
-                out += gap ? std::string(x - at, ' ') : cursorTo(static_cast<int>(y), static_cast<int>(x));
-                out.append(row, x, end - x);
-                at = end;
-            }
-            x = next;
+        for (const auto& [x, end] : textRuns(row.size(), held)) {
+            if (row.compare(x, end - x, old, x, end - x) == 0) continue;
+            const bool gap = x - at <= longestWrittenGap && row.compare(at, x - at, old, at, x - at) == 0 &&
+                             row.find_first_not_of(' ', at) >= x;
+            out += gap ? std::string(x - at, ' ') : cursorTo(static_cast<int>(y), static_cast<int>(x));
+            out.append(row, x, end - x);
+            at = end;
         }
     }
     if (!known || first < last || shown->cursor != wanted.cursor) {
@@ -141,25 +152,9 @@ std::string ScreenCells::redraw() const {
     std::string out = "\x1b[2J";
     for (std::size_t y = 0; y < rows.size(); ++y) {
         const std::string& row = rows[y];
-        std::size_t x = row.find_first_not_of(' ');
-        while (x != std::string::npos) {
-            // one run of text from x to `last`, short gaps written out as blanks
-            std::size_t last = row.size();
-            std::size_t next = std::string::npos;
-            for (std::size_t from = x;;) {
-                const std::size_t blank = row.find(' ', from);
-                if (blank == std::string::npos) break;
-                const std::size_t after = row.find_first_not_of(' ', blank);
-                if (after == std::string::npos || after - blank > longestWrittenGap) {
-                    last = blank;
-                    next = after;
-                    break;
-                }
-                from = after;
-            }
+        for (const auto& [x, end] : textRuns(row.size(), [&](std::size_t at) { return row[at] != ' '; })) {
             out += cursorTo(static_cast<int>(y), static_cast<int>(x));
-            out.append(row, x, last - x);
-            x = next;
+            out.append(row, x, end - x);
         }
     }
     out += cursorTo(line, std::min(column, size.columns - 1));
