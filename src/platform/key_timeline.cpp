@@ -244,10 +244,8 @@ void TypedKeys::letGo(KeyTimeline& keys) {
     if (phase == Phase::none) return;
     switch (phase) {
     case Phase::maybeRepeat: {
-        const std::size_t count = undecidedCount;
-        std::int64_t each[undecidedKept] = {};
-        for (std::size_t i = 0; i < count; ++i) each[i] = undecided[i];
-        for (std::size_t i = 0; i < count; ++i) press(each[i], keys);
+        const std::size_t count = undecidedCount;  // a press clears the count, not the times
+        for (std::size_t i = 0; i < count; ++i) press(undecided[i], keys);
         break;
     }
     case Phase::repeating: stop(); break;

@@ -28,11 +28,14 @@ class BrowserDriver(Driver):
                           'layouts', 'raw_keys', 'offline', 'installable', 'preload', 'phone',
                           'accessibility_tree', 'key_activation', 'tab_out', 'forced_colors'})
 
+    engines = ()  # every engine a run takes, where it is more than `engine`
+
     def __init__(self, game, work):
         super().__init__(game, work)
         self.cannot = browser_session.CANNOT.get(self.engine, {})
         self.caps = self.all_caps - set(self.cannot)
-        missing = browser_session.cannot_run(game, self.engine)
+        missing = next(filter(None, (browser_session.cannot_run(game, engine)
+                                     for engine in self.engines or (self.engine,))), None)
         if missing:
             raise Skip(missing)
         self.session = None

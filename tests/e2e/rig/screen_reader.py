@@ -29,11 +29,9 @@ import os
 import re
 import shutil
 import subprocess
-import time
 
 from .browser_driver import BrowserDriver
-from .browser_session import cannot_run
-from .driver import PYTHON, Driver, Processes, Skip, run, wait_until
+from .driver import PYTHON, Processes, Skip, run, wait_until
 from .gui_drivers import start_xvfb
 
 TOOLS = (('/usr/bin/orca', 'orca'), ('/usr/bin/dbus-daemon', 'dbus-daemon'),
@@ -215,24 +213,20 @@ class OrcaDriver(BrowserDriver):
     display, its keys through X, so that Orca takes the ones it takes in browse mode; the screen
     read from the page's terminal, and reader.spoken() what Orca said."""
     name = 'orca'
-    caps = frozenset({'page', 'screen_reader'})
+    all_caps = frozenset({'page', 'screen_reader'})
+    engines = ('chromium', 'firefox')
     scenarios = ('page_heard',)  # a run takes long with a screen reader: only what it hears
     X_KEYS = {'enter': 'Return', 'q': 'q', **{str(d): str(d) for d in range(10)}}
 
     def __init__(self, game, work):
-        Driver.__init__(self, game, work)
-        why = missing() or next(filter(None, (cannot_run(game, engine) for engine in ('chromium', 'firefox'))), None)
+        why = missing()
         if why:
             raise Skip(why)
-        self.cannot = {}
+        super().__init__(game, work)
         self.reader = None
-        self.session = None
-        self.options = None
-        self.read = 'terminal'
-        self.started_at = 0.0
 
     def variants(self):
-        return [(engine, {'engine': engine}, self.caps) for engine in ('chromium', 'firefox')]
+        return [(engine, {'engine': engine}, self.caps) for engine in self.engines]
 
     def setup(self):
         self.reader = ScreenReader(os.path.join(self.work, 'reader'))
