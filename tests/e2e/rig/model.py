@@ -73,6 +73,11 @@ class Canvas:
                       [r.strip() for r in rows] if texts is None else texts, absent)
 
 
+def read_in_order(rows, beside):
+    """A laid-out screen's text as a player reads it: row after row, the panel beside left out."""
+    return '\n'.join((r[:PANEL_COL] if beside else r).rstrip() for r in rows)
+
+
 def found_wrapped(read, text, start=0):
     """Where `text` begins in `read` from `start` on, each of its blanks a blank or a row break."""
     pattern = re.escape(text).replace(r'\ ', '[ \n]')
@@ -160,7 +165,7 @@ class Model:
         rows, beside = want.rows + [''] * self.layout[1], want.fit == 'beside'
         side = lambda r: rows[r][:PANEL_COL].strip()  # noqa: E731
         texts = [side(r) for r in range(self.layout[1])] + [rows[EFFECTS_ROW][PANEL_COL:].strip()]
-        read = '\n'.join((r[:PANEL_COL] if beside else r).rstrip() for r in window.rows)
+        read = read_in_order(window.rows, beside)
         at, last = 0, 0
         for text in filter(None, texts):
             span = found_wrapped(read, text, at)

@@ -6,7 +6,7 @@ then says exactly what the screen must hold. Waits are for that screen, with a d
 import time
 
 from .inside import MARKER
-from .model import PANEL_COL, Canvas, found_wrapped
+from .model import PANEL_COL, Canvas, found_wrapped, read_in_order
 
 LIMIT = 8.0     # how long the game may take to show what is due (both cores may be busy)
 QUIET = 0.3     # how long "nothing happens" is watched for: a fixed wait that is the check itself
@@ -90,7 +90,6 @@ class Play:
                               if not callable(w))
             if self.layout and not callable(wanted[0]) and wanted[0].fit:
                 shown += f'\nlaid out, what is wrong: {self.m.placed(self.d.screen(), wanted[0])}'
-
             raise Failed(f'{what}: not so within {timeout} s{detail() if detail else ""}\n'
                          f'shown:\n{self.d.screen()}\n{shown}')
         return found
@@ -118,7 +117,7 @@ class Play:
         """The Event whose prompt the screen shows, if not one of `exclude`."""
         screen = self.d.screen()
         if self.layout and self.fit not in (None, 'as_drawn'):
-            read = '\n'.join((r[:PANEL_COL] if self.fit == 'beside' else r).rstrip() for r in screen.rows)
+            read = read_in_order(screen.rows, self.fit == 'beside')
             event = next((e for e in self.m.events if e['prompt'] not in exclude and found_wrapped(read, e['prompt'])),
                          None)
         elif self.layout:

@@ -1337,10 +1337,10 @@ def composition(c):
 
 def offline(c):
     """The page played once, at the root and under a sub-path, and on a host that redirects
-    /index.html to /: its server stopped, the page loaded again plays to an Event. A site rebuilt with a changed game (a JS and a wasm of their
-    own) is taken whole on a later visit, never an old bootcamp.js with a new bootcamp.wasm: not
-    while the server has only half of it (the new set's service worker is not taken), and once it
-    has all of it."""
+    /index.html to /: its server stopped, the page loaded again plays to an Event. A site rebuilt
+    with a changed game (a JS and a wasm of their own) is taken whole on a later visit, never an
+    old bootcamp.js with a new bootcamp.wasm: not while the server has only half of it (the new
+    set's service worker is not taken), and once it has all of it."""
     c.play(index_redirects=True)
     c.d.session.wait_until(lambda page: page['offline'], 30, 'the site kept for offline play')
     c.d.session.server_down()
