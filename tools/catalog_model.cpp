@@ -1,8 +1,8 @@
 // Writes what the game shows as JSON, for the end-to-end tests' model of the screen: the catalogue
 // (prompts, labels, outcomes, effects as numbers), the conditions' names and starting values, the
 // layout's size, the windows it plays in (laid out how, in how many rows), the size notice, and the
-// intro and ending screens exactly as the game's own code writes them. So no test holds a copy of any text; where
-// things go on the screen is the tests' own business.
+// intro and ending screens exactly as the game's own code writes them. So no test holds a copy of
+// any text; where things go on the screen is the tests' own business.
 //
 // usage: catalog_model OUTPUT.json
 //
